@@ -1,0 +1,72 @@
+#include "identity/process_family.h"
+
+#include <iterator>
+
+#include "identity/image_name.h"
+
+namespace {
+
+constexpr int kMaxClimbMoves = 16;
+constexpr int kMaxSelfTestSteps = 64;
+
+platform::ProcessId ClimbSameImage(const ProcessTable& table, platform::ProcessId start) {
+  platform::ProcessId cur = start;
+  for (int moves = 0; moves < kMaxClimbMoves; ++moves) {
+    auto self = table.find(cur);
+    if (self == table.end()) break;
+    platform::ProcessId parentPid = self->second.parentPid;
+    auto parent = table.find(parentPid);
+    if (parent == table.end() || parentPid == cur) break;
+    if (!ImageNamesEqual(parent->second.imageName, self->second.imageName)) break;
+    cur = parentPid;
+  }
+  return cur;
+}
+
+// The field is a fixed array; a name that fills it has no terminator.
+std::wstring ExeFileName(const platform::ProcessEntry32& entry) {
+  std::wstring name(entry.szExeFile, std::size(entry.szExeFile));
+  return name.substr(0, name.find(L'\0'));
+}
+
+bool IsInTreeOf(const ProcessTable& table, platform::ProcessId root, platform::ProcessId pid) {
+  platform::ProcessId c = pid;
+  for (int steps = 0; steps < kMaxSelfTestSteps; ++steps) {
+    if (c == 0) return false;
+    if (c == root) return true;
+    auto entry = table.find(c);
+    if (entry == table.end() || entry->second.parentPid == c) return false;
+    c = entry->second.parentPid;
+  }
+  return false;
+}
+
+}  // namespace
+
+ProcessTable SnapshotProcessTable() {
+  ProcessTable table;
+  platform::Handle snapshot = platform::CreateToolhelp32Snapshot(platform::kTh32csSnapProcess, 0);
+  if (snapshot == platform::InvalidHandleValue()) return table;
+  platform::ProcessEntry32 entry;
+  entry.dwSize = platform::kProcessEntry32WSize;
+  for (bool more = platform::Process32FirstW(snapshot, &entry); more;
+       more = platform::Process32NextW(snapshot, &entry)) {
+    ProcessEntry& stored = table[entry.th32ProcessID];
+    stored.parentPid = entry.th32ParentProcessID;
+    stored.imageName = ExeFileName(entry);
+  }
+  platform::CloseHandle(snapshot);
+  return table;
+}
+
+CaptureRoot ResolveCaptureRootIn(const ProcessTable& table, platform::ProcessId windowPid,
+                                 platform::ProcessId excludedPid) {
+  CaptureRoot result;
+  result.rootPid = ClimbSameImage(table, windowPid);
+  if (excludedPid != 0) result.isSelf = IsInTreeOf(table, result.rootPid, excludedPid);
+  return result;
+}
+
+CaptureRoot ResolveCaptureRoot(platform::ProcessId windowPid, platform::ProcessId excludedPid) {
+  return ResolveCaptureRootIn(SnapshotProcessTable(), windowPid, excludedPid);
+}
