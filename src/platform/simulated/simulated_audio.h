@@ -31,6 +31,7 @@ struct Packet {
   std::uint32_t reportedSize = 0;     // GetNextPacketSize; 0 means the frame count (or 1)
   platform::Status sizeStatus = 0;    // GetNextPacketSize result for this packet
   platform::Status bufferStatus = 0;  // GetBuffer result for this packet
+  bool endsStdinWhenFetched = false;  // standard input ends while this packet is in hand
 };
 
 // A burst is what the engine has ready when it signals the buffer event once.

@@ -75,7 +75,7 @@ struct Record {
   bool stdoutBinary = false;
   int stdoutFlushes = 0;
   int stderrFlushes = 0;
-  std::vector<std::string> stdoutFlushedAt;  // stdoutBytes as it stood at each flush
+  std::vector<std::size_t> stdoutSizeAtFlush;  // size of stdoutBytes at each flush
   std::vector<std::uint32_t> priorityClasses;  // SetPriorityClass calls, in order
   std::vector<std::int32_t> threadPriorities;  // SetThreadPriority calls, in order
   std::vector<std::intptr_t> perMonitorDpiCalls;
