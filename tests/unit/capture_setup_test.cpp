@@ -48,7 +48,7 @@ TEST_F(CaptureSetupTest, EachFailureGivesItsWordAndExitTwo) {
     EXPECT_EQ(Out(), "") << c.word;
     EXPECT_EQ(sim::OutstandingReferences(), c.referencesLeft) << c.word;
     const auto& calls = sim::AudioRecorded().calls;
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Start"), 0) << c.word;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Stop"), 0) << c.word;
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "CoUninitialize"), 0) << c.word;
   }
 }

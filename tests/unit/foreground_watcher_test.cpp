@@ -152,7 +152,9 @@ TEST_F(ForegroundTest, BecomesPerMonitorDpiAwareOrFallsBackToSystemAwareness) {
     RunProgram({L"foreground"});
     const sim::Record& record = sim::Recorded();
     ASSERT_EQ(static_cast<int>(record.perMonitorDpiCalls.size()), c.perMonitorCalls);
-    if (c.perMonitorCalls == 1) EXPECT_EQ(record.perMonitorDpiCalls[0], -4);
+    if (c.perMonitorCalls == 1) {
+      EXPECT_EQ(record.perMonitorDpiCalls[0], -4);
+    }
     EXPECT_EQ(record.setProcessDpiAwareCalls, c.systemAwareCalls);
   }
 }

@@ -34,7 +34,7 @@ TEST_F(ProcessImageNameTest, TakesEverythingAfterTheLastBackslash) {
   } cases[] = {
       {L"C:\\Program Files\\App\\app.exe", L"app.exe"},
       {L"app.exe", L"app.exe"},
-      {L"C:\\dir/with/slash.exe", L"with/slash.exe"},
+      {L"C:\\dir/with/slash.exe", L"dir/with/slash.exe"},
       {L"C:\\trailing\\", L""},
   };
   for (const Case& c : cases) {
@@ -82,7 +82,7 @@ TEST_F(WindowProcessIdTest, FrameHostReportsTheFirstHostedProcessInEnumerationOr
   for (const wchar_t* name :
        {L"ApplicationFrameHost.exe", L"APPLICATIONFRAMEHOST.EXE", L"applicationframehost.exe"}) {
     ResetAll();
-    FrameHost(name, {501, 502, 505});
+    FrameHost(name, {502, 501, 505});
     sim::AddWindow(501, 0, {}).children = {503};  // no owner; its child is visited next
     sim::AddWindow(502, 50, {});                  // the frame host itself: skipped
     sim::AddWindow(503, 60, {});                  // first other owner, found depth-first
