@@ -1,0 +1,277 @@
+"""Shared machinery of the Wine tests: command line, Xvfb, the Wine prefix, processes
+with deadline-bound reads, and a runner that ends with "N passed, N failed, N skipped"."""
+
+import argparse
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+CONFIG = argparse.Namespace()
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--helper", required=True, help="path of tessik-helper.exe")
+    parser.add_argument("--fixtures", required=True, help="folder of the fixture .exe files")
+    parser.add_argument("--work", required=True, help="build folder for the prefix and temp files")
+    parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
+    parser.add_argument("tests", nargs="*", help="optional test names to run")
+    parser.parse_args(argv, namespace=CONFIG)
+    for name in ("helper", "fixtures", "work"):
+        setattr(CONFIG, name, os.path.abspath(getattr(CONFIG, name)))
+    return CONFIG
+
+
+def fixture(name):
+    return os.path.join(CONFIG.fixtures, name)
+
+
+def wait_until(condition, timeout, interval=0.02):
+    """Polls condition until it gives a true value or the deadline passes; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+class Stream:
+    """Collects everything a pipe delivers on a reader thread; reads wait with deadlines."""
+
+    def __init__(self, pipe):
+        self._pipe = pipe
+        self._data = bytearray()
+        self._taken = 0
+        self._eof = False
+        self._changed = threading.Condition()
+        self._thread = threading.Thread(target=self._pump, daemon=True)
+        self._thread.start()
+
+    def _pump(self):
+        fd = self._pipe.fileno()
+        while True:
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError:
+                chunk = b""
+            with self._changed:
+                if chunk:
+                    self._data += chunk
+                else:
+                    self._eof = True
+                self._changed.notify_all()
+            if not chunk:
+                return
+
+    def readline(self, timeout):
+        """The next line with its line feed, or None when none is complete by the deadline
+        (or the pipe ended first)."""
+        deadline = time.monotonic() + timeout
+        with self._changed:
+            while True:
+                end = self._data.find(b"\n", self._taken)
+                if end >= 0:
+                    line = bytes(self._data[self._taken:end + 1])
+                    self._taken = end + 1
+                    return line
+                left = deadline - time.monotonic()
+                if self._eof or left <= 0:
+                    return None
+                self._changed.wait(left)
+
+    def wait_eof(self, timeout):
+        deadline = time.monotonic() + timeout
+        with self._changed:
+            while not self._eof:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return False
+                self._changed.wait(left)
+            return True
+
+    def all(self):
+        with self._changed:
+            return bytes(self._data)
+
+    def rest(self):
+        """What arrived and was not yet taken by readline."""
+        with self._changed:
+            return bytes(self._data[self._taken:])
+
+
+class Wine:
+    """A private Xvfb display and Wine prefix for one run of the tests."""
+
+    def __init__(self, work):
+        work = os.path.abspath(work)
+        self.prefix = os.path.join(work, "wineprefix-test")
+        self.temp = tempfile.mkdtemp(prefix="wine-tests-", dir=work)
+        self.xvfb = None
+        self.env = dict(os.environ)
+        self.env.update(WINEPREFIX=self.prefix, WINEDLLOVERRIDES="mscoree,mshtml=",
+                        WINEDEBUG="-all")
+        self.env.pop("WAYLAND_DISPLAY", None)
+
+    def start(self):
+        self._start_xvfb()
+        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+        os.makedirs(self.prefix, exist_ok=True)
+        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p"], check=True, **quiet)
+        # Booting here starts Wine's desktop and services with none of a test's pipes: started
+        # later by a tested program, they would inherit its streams and hold them open.
+        subprocess.run(["wineboot", "-i"] if fresh else ["wineboot"], timeout=600, check=True,
+                       **quiet)
+
+    def _start_xvfb(self):
+        for number in range(90, 190):
+            if (os.path.exists(f"/tmp/.X11-unix/X{number}")
+                    or os.path.exists(f"/tmp/.X{number}-lock")):
+                continue
+            xvfb = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0",
+                                     "1280x1024x24"], stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if wait_until(lambda: xvfb.poll() is not None or self._accepts(number), 15) \
+                    and xvfb.poll() is None:
+                self.xvfb = xvfb
+                self.env["DISPLAY"] = f":{number}"
+                return
+            xvfb.kill()
+            xvfb.wait()
+        raise RuntimeError("no free X display for Xvfb")
+
+    @staticmethod
+    def _accepts(number):
+        with socket.socket(socket.AF_UNIX) as probe:
+            try:
+                probe.connect(f"/tmp/.X11-unix/X{number}")
+                return True
+            except OSError:
+                return False
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
+        shutil.rmtree(self.temp, ignore_errors=True)
+
+
+WINE = None
+RUNNING = []
+
+
+def start(exe, *args, stdin=subprocess.PIPE, read_stdout=True):
+    """Starts a Windows program under Wine with piped standard streams."""
+    proc = subprocess.Popen(["wine", os.fsencode(exe)] + [os.fsencode(a) for a in args],
+                            stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            env=WINE.env, cwd=WINE.temp)
+    proc.out = Stream(proc.stdout) if read_stdout else None
+    proc.err = Stream(proc.stderr)
+    RUNNING.append(proc)
+    return proc
+
+
+def finish(proc, timeout=10):
+    """Closes the program's standard input and waits for it; None if it did not end in time."""
+    if proc.stdin and not proc.stdin.closed:
+        try:
+            proc.stdin.close()
+        except OSError:
+            pass
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def cleanup():
+    """Ends every program the tests started and still running."""
+    while RUNNING:
+        proc = RUNNING.pop()
+        if finish(proc, 5) is None:
+            proc.kill()
+            proc.wait()
+        for stream in (proc.stdout, proc.stderr):
+            if stream and not stream.closed:
+                try:
+                    stream.close()
+                except OSError:
+                    pass
+
+
+def send(proc, command, timeout=10):
+    """Sends one command line to a fixture and returns its answer (without the line feed)."""
+    proc.stdin.write(command.encode() + b"\n")
+    proc.stdin.flush()
+    line = proc.out.readline(timeout)
+    if line is None:
+        raise AssertionError(f"fixture gave no answer to {command!r}")
+    return line.decode().rstrip("\r\n")
+
+
+class CountingResult(unittest.TextTestResult):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.failed_ids = set()
+
+    def _count_failure(self, test):
+        self.failed_ids.add(getattr(test, "test_case", test).id())
+
+    def addFailure(self, test, err):
+        super().addFailure(test, err)
+        self._count_failure(test)
+
+    def addError(self, test, err):
+        super().addError(test, err)
+        self._count_failure(test)
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err)
+        if err is not None:
+            self._count_failure(subtest)
+
+
+def main(module, argv=None, wine=True):
+    """Runs the tests of module (optionally only those named on the command line)."""
+    global WINE
+    parse_args(sys.argv[1:] if argv is None else argv)
+    loader = unittest.TestLoader()
+    if CONFIG.tests:
+        suite = loader.loadTestsFromNames(CONFIG.tests, module)
+    else:
+        suite = loader.loadTestsFromModule(module)
+    started = time.monotonic()
+    if wine:
+        WINE = Wine(CONFIG.work)
+    try:
+        if wine:
+            WINE.start()
+        runner = unittest.TextTestRunner(stream=sys.stdout, verbosity=2, resultclass=CountingResult)
+        result = runner.run(suite)
+    finally:
+        cleanup()
+        if wine:
+            WINE.stop()
+    failed = len(result.failed_ids)
+    skipped = len(result.skipped)
+    passed = result.testsRun - failed - skipped
+    if result.unexpectedSuccesses:
+        failed += len(result.unexpectedSuccesses)
+        passed -= len(result.unexpectedSuccesses)
+    print(f"took {time.monotonic() - started:.1f} s")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed or result.testsRun == 0 else 0
