@@ -17,9 +17,11 @@ std::wstring ProcessImageName(platform::ProcessId pid) {
   wchar_t path[kImagePathCapacity];
   std::uint32_t size = kImagePathCapacity;
   if (platform::QueryFullProcessImageNameW(process, 0, path, &size) && size < kImagePathCapacity) {
-    std::wstring full(path, size);
-    std::size_t slash = full.rfind(L'\\');
-    name = slash == std::wstring::npos ? full : full.substr(slash + 1);
+    // Only the base name is copied out of the buffer: one string per report, not two.
+    const wchar_t* end = path + size;
+    const wchar_t* base = end;
+    while (base != path && base[-1] != L'\\') --base;
+    name.assign(base, end);
   }
   platform::CloseHandle(process);
   return name;

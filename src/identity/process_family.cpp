@@ -1,5 +1,6 @@
 #include "identity/process_family.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "identity/image_name.h"
@@ -25,8 +26,8 @@ platform::ProcessId ClimbSameImage(const ProcessTable& table, platform::ProcessI
 
 // The field is a fixed array; a name that fills it has no terminator.
 std::wstring ExeFileName(const platform::ProcessEntry32& entry) {
-  std::wstring name(entry.szExeFile, std::size(entry.szExeFile));
-  return name.substr(0, name.find(L'\0'));
+  const wchar_t* begin = std::begin(entry.szExeFile);
+  return std::wstring(begin, std::find(begin, std::end(entry.szExeFile), L'\0'));
 }
 
 bool IsInTreeOf(const ProcessTable& table, platform::ProcessId root, platform::ProcessId pid) {

@@ -1,8 +1,8 @@
 // Which process tree a capture takes, and whether the excluded process is inside it.
 #pragma once
 
-#include <map>
 #include <string>
+#include <unordered_map>
 
 #include "platform/desktop_services.h"
 
@@ -11,8 +11,9 @@ struct ProcessEntry {
   std::wstring imageName;  // file name only: the same executable in two folders compares equal
 };
 
-// One system-wide snapshot, keyed by pid; empty when no snapshot could be taken.
-using ProcessTable = std::map<platform::ProcessId, ProcessEntry>;
+// One system-wide snapshot, keyed by pid; empty when no snapshot could be taken. Hashed: a
+// snapshot lists every process on the machine, and only a few rows are ever looked up.
+using ProcessTable = std::unordered_map<platform::ProcessId, ProcessEntry>;
 
 ProcessTable SnapshotProcessTable();
 

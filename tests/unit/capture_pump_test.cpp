@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <random>
+#include <vector>
 
 #include "capture/capture_pump.h"
 #include "capture_test_support.h"
@@ -12,6 +14,35 @@ TEST(FoldStereoToMono, SumsInThirtyTwoBitsAndTruncatesTowardZero) {
   std::int16_t mono[10] = {};
   FoldStereoToMono(stereo, 10, mono);
   EXPECT_TRUE(std::equal(mono, mono + 10, expected));
+}
+
+// The plain definition the vectorised fold must match sample for sample.
+std::vector<std::int16_t> PlainFold(const std::vector<std::int16_t>& stereo) {
+  std::vector<std::int16_t> mono(stereo.size() / 2);
+  for (std::size_t i = 0; i < mono.size(); ++i)
+    mono[i] = static_cast<std::int16_t>((std::int32_t{stereo[2 * i]} + stereo[2 * i + 1]) / 2);
+  return mono;
+}
+
+TEST(FoldStereoToMono, MatchesThePlainDefinitionOnExtremesAndNoise) {
+  const std::int16_t extremes[] = {-32768, -32767, -32766, -2, -1, 0, 1, 2, 32766, 32767};
+  std::vector<std::int16_t> stereo;
+  for (std::int16_t left : extremes)
+    for (std::int16_t right : extremes) stereo.insert(stereo.end(), {left, right});
+  std::mt19937 random(2024);
+  std::uniform_int_distribution<int> sample(-32768, 32767);
+  for (int i = 0; i < 2 * 4801; ++i) stereo.push_back(static_cast<std::int16_t>(sample(random)));
+  // Every length up to a few vector steps, so the scalar tail is covered at each offset, then all.
+  std::vector<std::size_t> lengths;
+  for (std::size_t frames = 0; frames <= 40; ++frames) lengths.push_back(frames);
+  lengths.push_back(stereo.size() / 2);
+  for (std::size_t frames : lengths) {
+    const std::vector<std::int16_t> in(stereo.begin(), stereo.begin() + 2 * frames);
+    std::vector<std::int16_t> mono(frames + 1, 0x5A5A);
+    FoldStereoToMono(in.data(), static_cast<std::uint32_t>(frames), mono.data());
+    EXPECT_EQ(std::vector<std::int16_t>(mono.begin(), mono.end() - 1), PlainFold(in)) << frames;
+    EXPECT_EQ(mono.back(), 0x5A5A) << "wrote past " << frames << " frames";
+  }
 }
 
 class CapturePumpTest : public CaptureTest {};

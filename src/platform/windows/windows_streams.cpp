@@ -33,7 +33,15 @@ bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read
   return ok != FALSE;
 }
 
-void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
+void SetStdoutBinary() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  // The runtime's default 4 KiB buffer would reach the pipe two or three times per drain;
+  // 64 KiB holds a drain of the whole engine buffer and more (mono at 48 kHz is 96 bytes a
+  // millisecond), so the pump's one flush per drain is the one write per drain. Static, so
+  // the stream never allocates it.
+  static char buffer[64 * 1024];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
 
 std::size_t WriteStdout(const void* bytes, std::size_t size) {
   if (size == 0) return 0;

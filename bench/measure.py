@@ -1,0 +1,251 @@
+"""Runs the native benchmarks and the measurements of the real program under Wine, prints one
+`name: value` line per figure and writes the table into docs/performance.md.
+
+    measure.py --bench BENCH_BINARY --helper EXE --fixtures DIR --work DIR --doc FILE
+"""
+
+import argparse
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
+import harness  # noqa: E402  (Xvfb, the Wine prefix, processes with deadlines, clean-up)
+
+IDLE_SECONDS = 20
+STARTS = 7  # start-up samples of each program, alternating; the medians are compared
+
+GOALS = {  # name: (goal text, test); figures without a goal are reported only
+    "fold_vs_memcpy": (">= 0.8", lambda v: v >= 0.8),
+    "fold_vs_memcpy_4800": (">= 0.8", lambda v: v >= 0.8),
+    "pump_allocs_per_1000_packets": ("0", lambda v: v == 0),
+    "pump_flushes_per_drain": ("1", lambda v: v == 1),
+    "framehost_scale": ("<= 100", lambda v: v <= 100),
+    "family_scale": ("<= 150", lambda v: v <= 150),
+    "wine_first_line_ms": ("<= 50", lambda v: v <= 50),
+    "wine_idle_cpu_s_per_20s": ("<= 0.05", lambda v: v <= 0.05),
+    "exe_bytes": ("<= 400000", lambda v: v <= 400000),
+}
+
+WHAT = {
+    "fold_vs_memcpy": "fold throughput / memcpy throughput, 960-frame packets from an 8 MiB pool",
+    "fold_vs_memcpy_4800": "the same, 4800-frame packets",
+    "fold_vs_memcpy_in_cache": "the same, one 960-frame packet read over and over (L1)",
+    "fold_vs_memcpy_4800_in_cache": "the same, one 4800-frame packet (L1/L2)",
+    "pump_ns_per_packet": "one 960-frame packet drained in the simulation, wall clock",
+    "pump_allocs_per_1000_packets": "heap allocations in the pump's steady state",
+    "pump_flushes_per_drain": "stdout flushes per drain of 5 packets",
+    "report_ns_unchanged": "one EmitForegroundReport whose line is unchanged (CPU time)",
+    "report_allocs_unchanged": "heap allocations of that report",
+    "framehost_scale": "report cost, frame host with 1000 vs 10 child windows",
+    "family_scale": "ResolveCaptureRoot over 10000 vs 100 processes",
+    "wine_first_line_ms": "first foreground line minus a trivial .exe's run, Wine, medians",
+    "wine_idle_cpu_s_per_20s": "user+sys CPU of the foreground mode over 20 s idle, Wine",
+    "exe_bytes": "size of the static tessik-helper.exe",
+}
+
+
+def native_figures(bench):
+    out = subprocess.run([bench, "--benchmark_format=json", "--benchmark_repetitions=5",
+                          "--benchmark_enable_random_interleaving=true",
+                          "--benchmark_report_aggregates_only=true",
+                          "--benchmark_min_time=0.1"],
+                         check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL).stdout
+    medians = {}
+    for row in json.loads(out)["benchmarks"]:
+        if row.get("aggregate_name") == "median":
+            medians[row["run_name"]] = row
+    for row in json.loads(out)["benchmarks"]:
+        if row.get("error_occurred"):
+            raise SystemExit(f"benchmark failed: {row['name']}: {row.get('error_message')}")
+
+    def rate(name):
+        return medians[name]["bytes_per_second"]
+
+    def cpu_ns(name):
+        row = medians[name]
+        scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[row["time_unit"]]
+        return row["cpu_time"] * scale
+
+    pump = medians["BM_PumpDrains/manual_time"]
+    return {
+        "fold_vs_memcpy": rate("BM_Fold/960") / rate("BM_Memcpy/960"),
+        "fold_vs_memcpy_4800": rate("BM_Fold/4800") / rate("BM_Memcpy/4800"),
+        "fold_vs_memcpy_in_cache": rate("BM_FoldInCache/960") / rate("BM_MemcpyInCache/960"),
+        "fold_vs_memcpy_4800_in_cache":
+            rate("BM_FoldInCache/4800") / rate("BM_MemcpyInCache/4800"),
+        "pump_ns_per_packet": pump["ns_per_packet"],
+        "pump_allocs_per_1000_packets": pump["allocs_per_1000_packets"],
+        "pump_flushes_per_drain": pump["flushes_per_drain"],
+        "report_ns_unchanged": cpu_ns("BM_ReportUnchanged"),
+        "report_allocs_unchanged": medians["BM_ReportUnchanged"]["allocs_per_report"],
+        "framehost_scale": cpu_ns("BM_ReportFrameHost/1000") / cpu_ns("BM_ReportFrameHost/10"),
+        "family_scale":
+            cpu_ns("BM_ResolveCaptureRoot/10000") / cpu_ns("BM_ResolveCaptureRoot/100"),
+    }
+
+
+def cpu_ticks(root_pid):
+    """utime + stime of root_pid and its descendants still alive, in clock ticks."""
+    stats = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        stats[int(entry)] = (int(fields[1]), int(fields[11]) + int(fields[12]))  # ppid, ticks
+    family, total, grew = {root_pid}, 0, True
+    while grew:
+        grew = False
+        for pid, (ppid, _) in stats.items():
+            if ppid in family and pid not in family:
+                family.add(pid)
+                grew = True
+    for pid in family:
+        total += stats.get(pid, (0, 0))[1]
+    return total
+
+
+def first_line_ms(helper):
+    """Median time to the helper's first report minus the median run of the trivial fixture."""
+    trivial, first = [], []
+    for _ in range(STARTS):
+        started = time.monotonic()
+        proc = harness.start(harness.fixture("fixture-trivial.exe"), stdin=subprocess.DEVNULL)
+        if proc.wait(30) != 0:
+            raise SystemExit("fixture-trivial.exe did not end cleanly")
+        trivial.append(time.monotonic() - started)
+        started = time.monotonic()
+        proc = harness.start(helper, "foreground")
+        if proc.out.readline(30) is None:
+            raise SystemExit("no foreground line within 30 s")
+        first.append(time.monotonic() - started)
+        harness.cleanup()
+    return (statistics.median(first) - statistics.median(trivial)) * 1000
+
+
+def idle_cpu_seconds(helper):
+    """CPU seconds of the foreground mode over IDLE_SECONDS of a desktop where nothing moves."""
+    window = harness.start(harness.fixture("fixture-window.exe"), "120", "90", "420", "300")
+    if window.out.readline(20) is None:
+        raise SystemExit("fixture window did not start")
+    proc = harness.start(helper, "foreground")
+    if proc.out.readline(30) is None:
+        raise SystemExit("no foreground line within 30 s")
+    ticks = cpu_ticks(proc.pid)
+    time.sleep(IDLE_SECONDS)  # the measurement window itself
+    ticks = cpu_ticks(proc.pid) - ticks
+    if proc.poll() is not None:
+        raise SystemExit("the foreground mode ended during the idle window")
+    harness.cleanup()
+    return ticks / os.sysconf("SC_CLK_TCK")
+
+
+def wine_figures(args):
+    harness.parse_args(["--helper", args.helper, "--fixtures", args.fixtures,
+                        "--work", args.work])
+    harness.WINE = harness.Wine(args.work)
+    try:
+        harness.WINE.start()
+        # One unmeasured run of each, so both find Wine's files and DLLs equally warm.
+        harness.start(harness.fixture("fixture-trivial.exe"), stdin=subprocess.DEVNULL).wait(60)
+        proc = harness.start(args.helper, "foreground")
+        proc.out.readline(60)
+        harness.cleanup()
+        return {"wine_first_line_ms": first_line_ms(args.helper),
+                "wine_idle_cpu_s_per_20s": idle_cpu_seconds(args.helper)}
+    finally:
+        harness.cleanup()
+        harness.WINE.stop()
+
+
+def machine():
+    cpu = "unknown cpu"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    wine = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, text=True).stdout.strip()
+    compiler = subprocess.run(["c++", "--version"], stdout=subprocess.PIPE,
+                              text=True).stdout.splitlines()[0]
+    return (f"{cpu}, {os.cpu_count()} logical CPUs, Linux {platform.release()}, {compiler}, "
+            f"{wine}")
+
+
+def formatted(name, value):
+    if name in ("pump_allocs_per_1000_packets", "exe_bytes", "report_allocs_unchanged"):
+        return f"{value:g}"
+    if name in ("pump_ns_per_packet", "report_ns_unchanged"):
+        return f"{value:.0f}"
+    if name == "wine_idle_cpu_s_per_20s":
+        return f"{value:.3f}"
+    if name == "wine_first_line_ms":
+        return f"{value:.1f}"
+    return f"{value:.2f}"
+
+
+def write_doc(path, figures, where):
+    lines = ["# Performance", "",
+             "What the parent pays for this program, as measured by `scripts/bench` (native",
+             "figures over the simulated platform in a Release build; `wine_` figures of the real",
+             ".exe under Wine 8 and Xvfb). Ratios are taken side by side in one run. The file is",
+             "rewritten by every run.", "",
+             f"Machine: {where}", "",
+             "| figure | value | goal | met | what |", "|---|---|---|---|---|"]
+    for name, value in figures.items():
+        goal, test = GOALS.get(name, ("report", None))
+        met = "" if test is None else ("yes" if test(value) else "**no**")
+        lines.append(f"| `{name}` | {formatted(name, value)} | {goal} | {met} | {WHAT[name]} |")
+    lines += ["", "## Reading the figures", "",
+              "- The fold is SSE2 (`pmaddwd` pairwise sums, sign-bit truncating halving, one",
+              "  saturating pack), in the native and the mingw-w64 builds alike, about 8x the",
+              "  plain loop. A packet arrives freshly written by the engine's mixing thread on",
+              "  another core, so the goal figures read packets in turn from an 8 MiB pool;",
+              "  `_in_cache` reads one packet over and over. Against an AVX2 `memcpy` the SSE2",
+              "  fold reaches 0.6-0.85 from the pool (it varies between runs on a shared",
+              "  machine) and 0.35-0.6 in cache: closing the gap needs an AVX2 fold chosen at",
+              "  run time (the .exe must run on any x86-64), twice the width per instruction.",
+              "- The pump's figures count every allocation and flush between the first and the",
+              "  last timed drain; the Windows backend gives stdout a 64 KiB buffer so that the",
+              "  one flush per drain is also the one write to the pipe.",
+              "- `framehost_scale` uses child handles the simulated desktop does not list as",
+              "  windows, so that the simulation's linear window lookup does not enter the",
+              "  figure; the program's path per child is the same.", ""]
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--bench", "--helper", "--fixtures", "--work", "--doc"):
+        parser.add_argument(option, required=True)
+    args = parser.parse_args()
+    for name in ("bench", "helper", "fixtures", "work", "doc"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    figures = native_figures(args.bench)
+    figures.update(wine_figures(args))
+    figures["exe_bytes"] = os.path.getsize(args.helper)
+    for name, value in figures.items():
+        print(f"{name}: {formatted(name, value)}")
+    write_doc(args.doc, figures, machine())
+    missed = [n for n, v in figures.items() if n in GOALS and not GOALS[n][1](v)]
+    if missed:
+        print(f"goals missed: {' '.join(missed)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
