@@ -203,11 +203,12 @@ void ReleaseEngineLeftovers() {
   std::vector<platform::IActivateAudioInterfaceCompletionHandler*> held;
   {
     std::lock_guard lock(Mutex());
-    for (auto& activation : Audio().activations)
+    for (auto& activation : Audio().activations) {
       if (activation->engineHoldsHandler) {
         activation->engineHoldsHandler = false;
         held.push_back(activation->handler);
       }
+    }
   }
   // A handler that outlives the engine's last reference was leaked by the program.
   for (auto* handler : held) {
@@ -403,8 +404,8 @@ Status ActivateAudioInterfaceAsync(const wchar_t* devicePath, const Guid& iid,
   return kSOk;
 }
 
-Status GetActivateResult(::IActivateAudioInterfaceAsyncOperation* operation,
-                         Status* activateStatus, ::IUnknown** activated) {
+Status GetActivateResult(::IActivateAudioInterfaceAsyncOperation* operation, Status* activateStatus,
+                         ::IUnknown** activated) {
   Call("GetActivateResult");
   if (operation == nullptr || activateStatus == nullptr || activated == nullptr) return kEPointer;
   Activation& activation = *operation->activation;
@@ -442,8 +443,8 @@ std::uint32_t Release(::IUnknown* object) {
 }
 
 Status Initialize(::IAudioClient*, std::uint32_t shareMode, std::uint32_t streamFlags,
-                  std::int64_t bufferDuration, std::int64_t periodicity,
-                  const WaveFormatEx* format, const Guid* sessionGuid) {
+                  std::int64_t bufferDuration, std::int64_t periodicity, const WaveFormatEx* format,
+                  const Guid* sessionGuid) {
   Call("Initialize");
   sim::AudioRecord& record = Audio().record;
   record.shareMode = shareMode;
@@ -520,8 +521,7 @@ Status GetNextPacketSize(::IAudioCaptureClient*, std::uint32_t* frames) {
 }
 
 Status GetBuffer(::IAudioCaptureClient*, std::uint8_t** data, std::uint32_t* frames,
-                 std::uint32_t* flags, std::uint64_t* devicePosition,
-                 std::uint64_t* qpcPosition) {
+                 std::uint32_t* flags, std::uint64_t* devicePosition, std::uint64_t* qpcPosition) {
   if (data == nullptr || frames == nullptr || flags == nullptr) return kEPointer;
   sim::Packet* packet = sim::detail::ReadyPacket();
   if (packet == nullptr) {

@@ -79,7 +79,7 @@ struct AudioRecord {
   std::vector<std::uint32_t> bufferWaits;  // time-outs passed to waits on the buffer event
   std::uint64_t activationWaitStartedAt = 0;
   std::uint64_t activationWaitEndedAt = 0;
-  bool handlerAliveAtEnd = false;          // the handler was not yet destroyed at Reset
+  bool handlerAliveAtEnd = false;  // the handler was not yet destroyed at Reset
 };
 
 // Clears script and record; call together with sim::Reset().

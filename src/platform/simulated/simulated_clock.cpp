@@ -48,8 +48,7 @@ void RunNextAction() {
 
 void RunActionsUpTo(std::uint64_t ms) {
   // Re-read each time: an action may schedule another.
-  for (auto next = NextActionTime(); next && *next <= ms; next = NextActionTime())
-    RunNextAction();
+  for (auto next = NextActionTime(); next && *next <= ms; next = NextActionTime()) RunNextAction();
   SetClock(ms);
 }
 

@@ -170,8 +170,7 @@ std::int32_t SHQueryUserNotificationState(std::int32_t* state) {
 
 void* GetModuleHandleW(const wchar_t* name) {
   if (name == nullptr) return &programModule;
-  if (EqualsIgnoringCase(name, L"user32.dll") && !sim::Model().user32Missing)
-    return &user32Module;
+  if (EqualsIgnoringCase(name, L"user32.dll") && !sim::Model().user32Missing) return &user32Module;
   return nullptr;
 }
 

@@ -37,9 +37,9 @@ struct Window {
 struct Process {
   ProcessId pid = 0;
   ProcessId parent = 0;
-  std::wstring imagePath;          // full path; QueryFullProcessImageNameW returns it
-  std::wstring snapshotName;       // snapshot's exe field; empty means the base name of the path
-  bool openable = true;            // OpenProcess succeeds
+  std::wstring imagePath;     // full path; QueryFullProcessImageNameW returns it
+  std::wstring snapshotName;  // snapshot's exe field; empty means the base name of the path
+  bool openable = true;       // OpenProcess succeeds
   bool pathQueryFails = false;
   bool inSnapshot = true;
 };
@@ -53,14 +53,16 @@ struct Desktop {
   std::int32_t notificationStatus = 0;  // SHQueryUserNotificationState result
   std::int32_t notificationState = 1;   // QUNS_NOT_PRESENT
   bool snapshotFails = false;
+  int snapshotWalkFailsFrom = 0;  // a walk's entry requests fail from this one (1: First); 0: never
   bool duplicateSnapshotEntries = false;  // each entry is listed twice
   bool hookFails = false;
   bool hasPerMonitorDpi = true;     // GetProcAddress finds SetProcessDpiAwarenessContext
   bool perMonitorDpiFails = false;  // ... and it returns false
   bool user32Missing = false;       // GetModuleHandleW("user32.dll") gives null
   bool threadCreationFails = false;
-  bool getMessageFails = false;     // GetMessageW returns -1 on its next call
-  bool utf8SizeQueryFails = false;  // WideCharToMultiByte's size query returns 0
+  bool getMessageFails = false;      // GetMessageW returns -1 on its next call
+  bool utf8SizeQueryFails = false;   // WideCharToMultiByte's size query returns 0
+  bool utf8ConversionFails = false;  // ... and its conversion into a buffer returns 0
   StdinState stdinState = StdinState::Open;
   // Standard output: accept at most this many bytes in all (a short write after that),
   // and fail flushes from the given flush number on (1 is the first flush).
@@ -70,8 +72,8 @@ struct Desktop {
 
 // What the program did, for the test to read back.
 struct Record {
-  std::string stdoutBytes;   // as the parent would read them (translated unless binary)
-  std::string stderrBytes;   // text mode: each LF arrives as CR LF
+  std::string stdoutBytes;  // as the parent would read them (translated unless binary)
+  std::string stderrBytes;  // text mode: each LF arrives as CR LF
   bool stdoutBinary = false;
   int stdoutFlushes = 0;
   int stderrFlushes = 0;
@@ -87,11 +89,11 @@ struct Record {
   int getMessageCalls = 0;
   int dispatched = 0;
   int timerMessagesDispatched = 0;
-  int quitPostsToSelf = 0;     // PostQuitMessage
-  int quitPostsToThread = 0;   // PostThreadMessageW(WM_QUIT)
-  int handlesOpened = 0;       // process, snapshot, thread and event handles
+  int quitPostsToSelf = 0;    // PostQuitMessage
+  int quitPostsToThread = 0;  // PostThreadMessageW(WM_QUIT)
+  int handlesOpened = 0;      // process, snapshot, thread and event handles
   int handlesClosed = 0;
-  int invalidCloses = 0;       // CloseHandle on a handle that is not open
+  int invalidCloses = 0;  // CloseHandle on a handle that is not open
   int childEnumerationVisits = 0;
 };
 

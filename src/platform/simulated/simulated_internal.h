@@ -60,11 +60,11 @@ enum class HandleKind { Process, Snapshot, Thread, Event };
 
 struct HandleEntry {
   HandleKind kind = HandleKind::Event;
-  ProcessId pid = 0;                                 // Process
-  std::vector<platform::ProcessEntry32> entries;     // Snapshot
-  std::size_t cursor = 0;                            // Snapshot: next entry to hand out
-  bool manualReset = false;                          // Event
-  bool signalled = false;                            // Event
+  ProcessId pid = 0;                              // Process
+  std::vector<platform::ProcessEntry32> entries;  // Snapshot
+  std::size_t cursor = 0;                         // Snapshot: next entry to hand out
+  bool manualReset = false;                       // Event
+  bool signalled = false;                         // Event
 };
 
 struct DesktopState {

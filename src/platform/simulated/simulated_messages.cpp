@@ -18,10 +18,11 @@ using sim::detail::State;
 // unhook without upsetting the walk.
 std::vector<sim::detail::Hook> ForegroundHooksOf(ThreadId thread) {
   std::vector<sim::detail::Hook> hooks;
-  for (const sim::detail::Hook& hook : State().hooks)
+  for (const sim::detail::Hook& hook : State().hooks) {
     if (hook.owner == thread && hook.eventMin <= kEventSystemForeground &&
         kEventSystemForeground <= hook.eventMax)
       hooks.push_back(hook);
+  }
   return hooks;
 }
 
@@ -144,8 +145,7 @@ std::int32_t GetMessageW(Message* message) {
 
 void DispatchMessageW(const Message* message) {
   ++sim::Recorded().dispatched;
-  if (message != nullptr && message->message == kWmTimer)
-    ++sim::Recorded().timerMessagesDispatched;
+  if (message != nullptr && message->message == kWmTimer) ++sim::Recorded().timerMessagesDispatched;
 }
 
 void PostQuitMessage(std::int32_t exitCode) {

@@ -42,11 +42,12 @@ std::string Utf16ToUtf8(const wchar_t* text, std::size_t length) {
   constexpr std::uint32_t kReplacement = 0xFFFD;
   std::string out;
   for (std::size_t i = 0; i < length; ++i) {
-    const auto unit = static_cast<std::uint32_t>(text[i]);
+    const auto unit = static_cast<std::uint32_t>(text[i]);  // NOLINT(bugprone-signed-char-misuse)
     const bool high = unit >= 0xD800 && unit <= 0xDBFF;
     const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
     if (high && i + 1 < length) {
-      const auto next = static_cast<std::uint32_t>(text[i + 1]);
+      const auto next =
+          static_cast<std::uint32_t>(text[i + 1]);  // NOLINT(bugprone-signed-char-misuse)
       if (next >= 0xDC00 && next <= 0xDFFF) {
         AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
         ++i;
@@ -64,12 +65,13 @@ std::int32_t WideCharToMultiByte(std::uint32_t codePage, std::uint32_t, const wc
                                  std::int32_t length, char* out, std::int32_t outSize) {
   if (codePage != kCpUtf8 || text == nullptr || length == 0 || outSize < 0) return 0;
   // -1: the string up to and including its terminator, which is converted too.
-  const std::size_t units =
-      length < 0 ? std::wcslen(text) + 1 : static_cast<std::size_t>(length);
+  const std::size_t units = length < 0 ? std::wcslen(text) + 1 : static_cast<std::size_t>(length);
   const std::string bytes = Utf16ToUtf8(text, units);
   if (outSize == 0) return sim::Model().utf8SizeQueryFails ? 0 : static_cast<int>(bytes.size());
-  if (out == nullptr || bytes.size() > static_cast<std::size_t>(outSize)) return 0;
-  std::memcpy(out, bytes.data(), bytes.size());
+  if (out == nullptr || bytes.size() > static_cast<std::size_t>(outSize) ||
+      sim::Model().utf8ConversionFails)
+    return 0;
+  std::copy(bytes.begin(), bytes.end(), out);
   return static_cast<std::int32_t>(bytes.size());
 }
 

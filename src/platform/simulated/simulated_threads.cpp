@@ -20,9 +20,7 @@ thread_local bool callerIsProgramThread = false;
 // program never closes it.
 char stdinObject;
 
-bool AllProgramThreadsFinished() {
-  return State().threadsFinished == State().threadsStarted;
-}
+bool AllProgramThreadsFinished() { return State().threadsFinished == State().threadsStarted; }
 
 void RunProgramThread(platform::ThreadProc procedure, void* argument) {
   callerIsProgramThread = true;
