@@ -8,7 +8,8 @@ Activated::~Activated() {
 
 platform::Status Activated::QueryInterface(const platform::Guid& iid, void** out) {
   if (out == nullptr) return platform::kEPointer;
-  if (iid == platform::IID_IUnknown || iid == platform::IID_IActivateAudioInterfaceCompletionHandler) {
+  if (iid == platform::IID_IUnknown ||
+      iid == platform::IID_IActivateAudioInterfaceCompletionHandler) {
     *out = static_cast<platform::IActivateAudioInterfaceCompletionHandler*>(this);
   } else if (iid == platform::IID_IAgileObject) {
     *out = static_cast<platform::IAgileObject*>(this);

@@ -21,8 +21,8 @@ class Activated : public platform::IActivateAudioInterfaceCompletionHandler,
   platform::Status TESSIK_COMCALL QueryInterface(const platform::Guid& iid, void** out) override;
   std::uint32_t TESSIK_COMCALL AddRef() override;
   std::uint32_t TESSIK_COMCALL Release() override;
-  platform::Status TESSIK_COMCALL ActivateCompleted(
-      ::IActivateAudioInterfaceAsyncOperation* operation) override;
+  platform::Status TESSIK_COMCALL
+  ActivateCompleted(::IActivateAudioInterfaceAsyncOperation* operation) override;
 
  protected:
   virtual ~Activated();  // only Release destroys it

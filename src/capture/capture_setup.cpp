@@ -16,9 +16,10 @@ namespace {
 
 constexpr std::uint32_t kActivationWaitMs = 5000;
 constexpr std::int64_t kBufferDuration = 200000;  // 20 ms in 100-nanosecond units
-constexpr std::uint32_t kStreamFlags =
-    platform::AUDCLNT_STREAMFLAGS_LOOPBACK | platform::AUDCLNT_STREAMFLAGS_EVENTCALLBACK |
-    platform::AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY | platform::AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
+constexpr std::uint32_t kStreamFlags = platform::AUDCLNT_STREAMFLAGS_LOOPBACK |
+                                       platform::AUDCLNT_STREAMFLAGS_EVENTCALLBACK |
+                                       platform::AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY |
+                                       platform::AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
 // The virtual device of process loopback.
 constexpr wchar_t kProcessLoopbackDevice[] = L"VAD\\Process_Loopback";
 
@@ -49,8 +50,8 @@ const char* ActivateLoopbackClient(platform::ProcessId root, ::IAudioClient** cl
   platform::AudioClientActivationParams params = {
       platform::AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK, root,
       platform::PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE};
-  platform::PropVariantBlob property = {platform::VT_BLOB, 0, 0, 0, sizeof params,
-                                        reinterpret_cast<std::uint8_t*>(&params)};
+  platform::PropVariantBlob property = {
+      platform::VT_BLOB, 0, 0, 0, sizeof params, reinterpret_cast<std::uint8_t*>(&params)};
   Activated* handler = new Activated();
   ::IActivateAudioInterfaceAsyncOperation* operation = nullptr;
   if (platform::ActivateAudioInterfaceAsync(kProcessLoopbackDevice, platform::IID_IAudioClient,
@@ -71,7 +72,8 @@ const char* ActivateLoopbackClient(platform::ProcessId root, ::IAudioClient** cl
   handler->Release();
   if (result < 0 || activateStatus < 0 || activated == nullptr) return "unsupported";
   void* audioClient = nullptr;
-  platform::Status query = platform::QueryInterface(activated, platform::IID_IAudioClient, &audioClient);
+  platform::Status query =
+      platform::QueryInterface(activated, platform::IID_IAudioClient, &audioClient);
   platform::Release(activated);
   if (query < 0 || audioClient == nullptr) return "client";
   *client = static_cast<::IAudioClient*>(audioClient);

@@ -49,11 +49,12 @@ ForegroundSample TakeForegroundSample(platform::WindowHandle window) {
 
 std::string FormatReportLine(const ForegroundSample& sample) {
   char prefix[192];
-  int length = std::snprintf(prefix, sizeof prefix,
-                             "{\"pid\":%lu,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"fs\":%d,\"exe\":\"",
-                             static_cast<unsigned long>(sample.pid), static_cast<long>(sample.x),
-                             static_cast<long>(sample.y), static_cast<long>(sample.w),
-                             static_cast<long>(sample.h), sample.fs);
+  int length =
+      std::snprintf(prefix, sizeof prefix,
+                    "{\"pid\":%lu,\"x\":%ld,\"y\":%ld,\"w\":%ld,\"h\":%ld,\"fs\":%d,\"exe\":\"",
+                    static_cast<unsigned long>(sample.pid), static_cast<long>(sample.x),
+                    static_cast<long>(sample.y), static_cast<long>(sample.w),
+                    static_cast<long>(sample.h), sample.fs);
   std::string line(prefix, length > 0 ? static_cast<std::size_t>(length) : 0);
   line += JsonEscape(WideToUtf8(sample.exe));
   line += "\"}";

@@ -44,8 +44,8 @@ int RunForeground() {
   BecomeDpiAware();
   // Without the hook (or where it sees no other processes) the timer alone drives reports.
   platform::HookHandle hook = platform::SetWinEventHook(
-      platform::kEventSystemForeground, platform::kEventSystemForeground, OnForegroundChange, 0,
-      0, platform::kWinEventOutOfContext | platform::kWinEventSkipOwnProcess);
+      platform::kEventSystemForeground, platform::kEventSystemForeground, OnForegroundChange, 0, 0,
+      platform::kWinEventOutOfContext | platform::kWinEventSkipOwnProcess);
   platform::SetTimer(0, 0, kReportPeriodMs);
   EmitForegroundReport();
   platform::Message message;

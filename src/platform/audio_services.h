@@ -50,23 +50,23 @@ inline bool operator==(const Guid& a, const Guid& b) {
   return true;
 }
 
-constexpr Guid IID_IUnknown = {0x00000000, 0x0000, 0x0000,
-                               {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr Guid IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr Guid IID_IActivateAudioInterfaceCompletionHandler = {
     0x41D949AB, 0x9862, 0x444A, {0x80, 0xF6, 0xC2, 0x61, 0x33, 0x4D, 0xA5, 0xEB}};
-constexpr Guid IID_IAgileObject = {0x94EA2B94, 0xE9CC, 0x49E0,
-                                   {0xC0, 0xFF, 0xEE, 0x64, 0xCA, 0x8F, 0x5B, 0x90}};
-constexpr Guid IID_IAudioClient = {0x1CB9AD4C, 0xDBFA, 0x4C32,
-                                   {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
-constexpr Guid IID_IAudioCaptureClient = {0xC8ADBD64, 0xE71E, 0x48A0,
-                                          {0xA4, 0xDE, 0x18, 0x5C, 0x39, 0x5C, 0xD3, 0x17}};
+constexpr Guid IID_IAgileObject = {
+    0x94EA2B94, 0xE9CC, 0x49E0, {0xC0, 0xFF, 0xEE, 0x64, 0xCA, 0x8F, 0x5B, 0x90}};
+constexpr Guid IID_IAudioClient = {
+    0x1CB9AD4C, 0xDBFA, 0x4C32, {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
+constexpr Guid IID_IAudioCaptureClient = {
+    0xC8ADBD64, 0xE71E, 0x48A0, {0xA4, 0xDE, 0x18, 0x5C, 0x39, 0x5C, 0xD3, 0x17}};
 
 struct IActivateAudioInterfaceCompletionHandler {
   virtual Status TESSIK_COMCALL QueryInterface(const Guid& iid, void** out) = 0;
   virtual std::uint32_t TESSIK_COMCALL AddRef() = 0;
   virtual std::uint32_t TESSIK_COMCALL Release() = 0;
-  virtual Status TESSIK_COMCALL ActivateCompleted(
-      ::IActivateAudioInterfaceAsyncOperation* operation) = 0;
+  virtual Status TESSIK_COMCALL
+  ActivateCompleted(::IActivateAudioInterfaceAsyncOperation* operation) = 0;
 };
 
 struct IAgileObject {
@@ -131,8 +131,8 @@ Status ActivateAudioInterfaceAsync(const wchar_t* devicePath, const Guid& iid,
                                    const PropVariantBlob* activationParams,
                                    IActivateAudioInterfaceCompletionHandler* handler,
                                    ::IActivateAudioInterfaceAsyncOperation** operation);
-Status GetActivateResult(::IActivateAudioInterfaceAsyncOperation* operation,
-                         Status* activateStatus, ::IUnknown** activated);
+Status GetActivateResult(::IActivateAudioInterfaceAsyncOperation* operation, Status* activateStatus,
+                         ::IUnknown** activated);
 std::uint32_t Release(::IActivateAudioInterfaceAsyncOperation* operation);
 
 // The activated object.
@@ -141,8 +141,8 @@ std::uint32_t Release(::IUnknown* object);
 
 // Audio client.
 Status Initialize(::IAudioClient* client, std::uint32_t shareMode, std::uint32_t streamFlags,
-                  std::int64_t bufferDuration, std::int64_t periodicity,
-                  const WaveFormatEx* format, const Guid* sessionGuid);
+                  std::int64_t bufferDuration, std::int64_t periodicity, const WaveFormatEx* format,
+                  const Guid* sessionGuid);
 Status SetEventHandle(::IAudioClient* client, Handle event);
 Status GetService(::IAudioClient* client, const Guid& iid, void** out);
 Status Start(::IAudioClient* client);
@@ -152,8 +152,7 @@ std::uint32_t Release(::IAudioClient* client);
 // Capture client.
 Status GetNextPacketSize(::IAudioCaptureClient* capture, std::uint32_t* frames);
 Status GetBuffer(::IAudioCaptureClient* capture, std::uint8_t** data, std::uint32_t* frames,
-                 std::uint32_t* flags, std::uint64_t* devicePosition,
-                 std::uint64_t* qpcPosition);
+                 std::uint32_t* flags, std::uint64_t* devicePosition, std::uint64_t* qpcPosition);
 Status ReleaseBuffer(::IAudioCaptureClient* capture, std::uint32_t frames);
 std::uint32_t Release(::IAudioCaptureClient* capture);
 

@@ -15,7 +15,7 @@ namespace platform {
 using WindowHandle = std::uint64_t;  // 0 is no window
 using ProcessId = std::uint32_t;     // 0 is no process
 using ThreadId = std::uint32_t;
-using Handle = void*;                // kernel object: process, thread, snapshot, event
+using Handle = void*;  // kernel object: process, thread, snapshot, event
 using HookHandle = void*;
 
 struct Rect {

@@ -2,9 +2,9 @@
 #include "platform/audio_services.h"
 
 #include <windows.h>
-#include <objbase.h>
-#include <mmdeviceapi.h>
 #include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <objbase.h>
 
 #include <cstddef>
 
@@ -20,9 +20,9 @@ static_assert(offsetof(platform::PropVariantBlob, pBlobData) ==
 
 const IID& ToIid(const platform::Guid& guid) { return reinterpret_cast<const IID&>(guid); }
 
-using ActivateAudioInterfaceAsyncFn = HRESULT(WINAPI*)(
-    LPCWSTR, REFIID, PROPVARIANT*, ::IActivateAudioInterfaceCompletionHandler*,
-    ::IActivateAudioInterfaceAsyncOperation**);
+using ActivateAudioInterfaceAsyncFn = HRESULT(WINAPI*)(LPCWSTR, REFIID, PROPVARIANT*,
+                                                       ::IActivateAudioInterfaceCompletionHandler*,
+                                                       ::IActivateAudioInterfaceAsyncOperation**);
 
 // Bound once, by ordinal, from the system directory's MMDevAPI: there is no import library for
 // it, and systems without process loopback simply lack the export.
@@ -34,8 +34,7 @@ ActivateAudioInterfaceAsyncFn BindActivateAudioInterfaceAsync() {
     if (module == nullptr) return nullptr;
     FARPROC found = ::GetProcAddress(module, MAKEINTRESOURCEA(17));
     if (found == nullptr) return nullptr;
-    return reinterpret_cast<ActivateAudioInterfaceAsyncFn>(
-        reinterpret_cast<void (*)()>(found));
+    return reinterpret_cast<ActivateAudioInterfaceAsyncFn>(reinterpret_cast<void (*)()>(found));
   }();
   return bound;
 }
@@ -74,8 +73,8 @@ Status ActivateAudioInterfaceAsync(const wchar_t* devicePath, const Guid& iid,
   return activate(devicePath, ToIid(iid), paramsPointer, nativeHandler, operation);
 }
 
-Status GetActivateResult(::IActivateAudioInterfaceAsyncOperation* operation,
-                         Status* activateStatus, ::IUnknown** activated) {
+Status GetActivateResult(::IActivateAudioInterfaceAsyncOperation* operation, Status* activateStatus,
+                         ::IUnknown** activated) {
   if (operation == nullptr) return E_POINTER;
   HRESULT result = activateStatus != nullptr ? *activateStatus : E_FAIL;
   const HRESULT status = operation->GetActivateResult(&result, activated);
@@ -95,8 +94,8 @@ Status QueryInterface(::IUnknown* object, const Guid& iid, void** out) {
 std::uint32_t Release(::IUnknown* object) { return object != nullptr ? object->Release() : 0; }
 
 Status Initialize(::IAudioClient* client, std::uint32_t shareMode, std::uint32_t streamFlags,
-                  std::int64_t bufferDuration, std::int64_t periodicity,
-                  const WaveFormatEx* format, const Guid* sessionGuid) {
+                  std::int64_t bufferDuration, std::int64_t periodicity, const WaveFormatEx* format,
+                  const Guid* sessionGuid) {
   if (client == nullptr) return E_POINTER;
   WAVEFORMATEX wave{};
   const WAVEFORMATEX* wavePointer = nullptr;
@@ -141,17 +140,16 @@ Status GetNextPacketSize(::IAudioCaptureClient* capture, std::uint32_t* frames) 
 }
 
 Status GetBuffer(::IAudioCaptureClient* capture, std::uint8_t** data, std::uint32_t* frames,
-                 std::uint32_t* flags, std::uint64_t* devicePosition,
-                 std::uint64_t* qpcPosition) {
+                 std::uint32_t* flags, std::uint64_t* devicePosition, std::uint64_t* qpcPosition) {
   if (capture == nullptr) return E_POINTER;
   BYTE* buffer = data != nullptr ? *data : nullptr;
   UINT32 count = frames != nullptr ? *frames : 0;
   DWORD bufferFlags = flags != nullptr ? *flags : 0;
   UINT64 device = 0;
   UINT64 qpc = 0;
-  const HRESULT status =
-      capture->GetBuffer(&buffer, &count, &bufferFlags, devicePosition != nullptr ? &device : nullptr,
-                         qpcPosition != nullptr ? &qpc : nullptr);
+  const HRESULT status = capture->GetBuffer(&buffer, &count, &bufferFlags,
+                                            devicePosition != nullptr ? &device : nullptr,
+                                            qpcPosition != nullptr ? &qpc : nullptr);
   if (data != nullptr) *data = buffer;
   if (frames != nullptr) *frames = count;
   if (flags != nullptr) *flags = bufferFlags;

@@ -101,8 +101,7 @@ ThreadId GetWindowThreadProcessId(WindowHandle window, ProcessId* pid) {
 void EnumChildWindows(WindowHandle parent, EnumChildProc callback, void* context) {
   if (callback == nullptr) return;
   EnumChildContext enumeration{callback, context};
-  ::EnumChildWindows(ToHwnd(parent), EnumChildTrampoline,
-                     reinterpret_cast<LPARAM>(&enumeration));
+  ::EnumChildWindows(ToHwnd(parent), EnumChildTrampoline, reinterpret_cast<LPARAM>(&enumeration));
 }
 
 std::int32_t SHQueryUserNotificationState(std::int32_t* state) {
@@ -131,8 +130,8 @@ bool SetProcessDPIAware() { return ::SetProcessDPIAware() != FALSE; }
 HookHandle SetWinEventHook(std::uint32_t eventMin, std::uint32_t eventMax, WinEventProc callback,
                            ProcessId process, ThreadId thread, std::uint32_t flags) {
   HookCallback = callback;
-  return static_cast<HookHandle>(::SetWinEventHook(eventMin, eventMax, nullptr,
-                                                   WinEventTrampoline, process, thread, flags));
+  return static_cast<HookHandle>(
+      ::SetWinEventHook(eventMin, eventMax, nullptr, WinEventTrampoline, process, thread, flags));
 }
 
 bool UnhookWinEvent(HookHandle hook) {

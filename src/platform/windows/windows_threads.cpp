@@ -51,8 +51,7 @@ bool SetThreadPriority(Handle thread, std::int32_t priority) {
 bool CloseHandle(Handle handle) { return ::CloseHandle(handle) != FALSE; }
 
 Handle CreateEventW(bool manualReset, bool initialState) {
-  return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE,
-                        nullptr);
+  return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, nullptr);
 }
 
 bool SetEvent(Handle event) { return ::SetEvent(event) != FALSE; }
