@@ -67,8 +67,8 @@ Status ActivateAudioInterfaceAsync(const wchar_t* devicePath, const Guid& iid,
     paramsPointer = &params;
   }
 
-  // Our handler is a plain object whose only base is a table of the same four slots, in the
-  // same order and calling convention, so its pointer is a valid pointer to the OS interface.
+  // The handler interface we declare has the OS interface's four slots in the same order and
+  // calling convention, so a pointer to it is a valid pointer to the OS interface.
   auto* nativeHandler = reinterpret_cast<::IActivateAudioInterfaceCompletionHandler*>(handler);
   return activate(devicePath, ToIid(iid), paramsPointer, nativeHandler, operation);
 }
