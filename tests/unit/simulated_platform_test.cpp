@@ -4,20 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/simulated/simulated_audio.h"
-#include "platform/simulated/simulated_desktop.h"
+#include "sim_test.h"
 
 namespace {
 
-class SimulatedPlatformTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetBoth(); }
-  void TearDown() override { ResetBoth(); }
-  static void ResetBoth() {
-    sim::Reset();
-    sim::ResetAudio();
-  }
-};
+class SimulatedPlatformTest : public SimTest {};
 
 platform::ThreadId mainThread = 0;
 
