@@ -20,16 +20,24 @@ def parse_args(argv):
     parser.add_argument("--helper", required=True, help="path of tessik-helper.exe")
     parser.add_argument("--fixtures", required=True, help="folder of the fixture .exe files")
     parser.add_argument("--work", required=True, help="build folder for the prefix and temp files")
+    parser.add_argument("--standins", default=None,
+                        help="folder of our stand-in system DLLs, copied into the prefix")
     parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
     parser.add_argument("tests", nargs="*", help="optional test names to run")
     parser.parse_args(argv, namespace=CONFIG)
-    for name in ("helper", "fixtures", "work"):
-        setattr(CONFIG, name, os.path.abspath(getattr(CONFIG, name)))
+    for name in ("helper", "fixtures", "work", "standins"):
+        if getattr(CONFIG, name) is not None:
+            setattr(CONFIG, name, os.path.abspath(getattr(CONFIG, name)))
     return CONFIG
 
 
 def fixture(name):
     return os.path.join(CONFIG.fixtures, name)
+
+
+def windows_path(path):
+    """The path as a Windows program under Wine names it (Wine maps drive Z: to /)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def wait_until(condition, timeout, interval=0.02):
@@ -106,6 +114,13 @@ class Stream:
             return bytes(self._data[self._taken:])
 
 
+# System DLLs that we have stand-ins for. Our copies sit in the prefix's system directory, but
+# every process loads Wine's own unless its run names ours (see Wine.standin_env): Wine would
+# otherwise prefer a native dwmapi.dll found there for every process.
+STANDIN_DLLS = ("mmdevapi", "dwmapi", "shell32")
+BASE_OVERRIDES = "mscoree,mshtml=;" + ",".join(STANDIN_DLLS) + "=b"
+
+
 class Wine:
     """A private Xvfb display and Wine prefix for one run of the tests."""
 
@@ -115,9 +130,40 @@ class Wine:
         self.temp = tempfile.mkdtemp(prefix="wine-tests-", dir=work)
         self.xvfb = None
         self.env = dict(os.environ)
-        self.env.update(WINEPREFIX=self.prefix, WINEDLLOVERRIDES="mscoree,mshtml=",
+        self.env.update(WINEPREFIX=self.prefix, WINEDLLOVERRIDES=BASE_OVERRIDES,
                         WINEDEBUG="-all")
         self.env.pop("WAYLAND_DISPLAY", None)
+        for name in list(self.env):
+            if name.startswith("TESSIK_"):
+                del self.env[name]  # a stand-in's script is given per run, never inherited
+
+    def standin_env(self, *dlls, **variables):
+        """The environment of a run that loads our stand-ins of the named DLLs (from
+        STANDIN_DLLS) instead of Wine's, with further variables (a stand-in's script path)."""
+        unknown = set(dlls) - set(STANDIN_DLLS)
+        if unknown:
+            raise ValueError(f"no stand-in for {sorted(unknown)}")
+        pinned = [name for name in STANDIN_DLLS if name not in dlls]
+        overrides = "mscoree,mshtml="
+        if dlls:
+            overrides += ";" + ",".join(dlls) + "=n"
+        if pinned:
+            overrides += ";" + ",".join(pinned) + "=b"
+        env = dict(self.env, WINEDLLOVERRIDES=overrides)
+        env.update(variables)
+        return env
+
+    def system_directory(self):
+        return os.path.join(self.prefix, "drive_c", "windows", "system32")
+
+    def install_standins(self):
+        """Copies our stand-in DLLs over the placeholders of Wine's own in the prefix."""
+        if not CONFIG.standins:
+            return
+        for name in STANDIN_DLLS:
+            source = os.path.join(CONFIG.standins, name + ".dll")
+            if os.path.exists(source):
+                shutil.copy(source, os.path.join(self.system_directory(), name + ".dll"))
 
     def start(self):
         self._start_xvfb()
@@ -130,6 +176,7 @@ class Wine:
         # later by a tested program, they would inherit its streams and hold them open.
         subprocess.run(["wineboot", "-i"] if fresh else ["wineboot"], timeout=600, check=True,
                        **quiet)
+        self.install_standins()
 
     def _start_xvfb(self):
         for number in range(90, 190):
@@ -174,11 +221,12 @@ WINE = None
 RUNNING = []
 
 
-def start(exe, *args, stdin=subprocess.PIPE, read_stdout=True):
-    """Starts a Windows program under Wine with piped standard streams."""
+def start(exe, *args, stdin=subprocess.PIPE, read_stdout=True, env=None):
+    """Starts a Windows program under Wine with piped standard streams (in the prefix's own
+    environment unless env, from Wine.standin_env, is given)."""
     proc = subprocess.Popen(["wine", os.fsencode(exe)] + [os.fsencode(a) for a in args],
                             stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            env=WINE.env, cwd=WINE.temp)
+                            env=env or WINE.env, cwd=WINE.temp)
     proc.out = Stream(proc.stdout) if read_stdout else None
     proc.err = Stream(proc.stderr)
     RUNNING.append(proc)
