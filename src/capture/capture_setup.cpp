@@ -44,14 +44,23 @@ struct CaptureStream {
   platform::Handle bufferEvent = nullptr;
 };
 
+// What the activation request points the engine at. The engine reads it on its own thread,
+// after the request has returned and possibly after the wait for it gave up, so it lives as
+// long as the process (one capture per process).
+struct ActivationRecord {
+  platform::AudioClientActivationParams params;
+  platform::PropVariantBlob property;
+};
+ActivationRecord TheActivationRecord;
+
 // Requests process-loopback activation for the root's tree and waits for its completion.
 // Returns the error word, or nullptr with the audio client.
 const char* ActivateLoopbackClient(platform::ProcessId root, ::IAudioClient** client) {
-  platform::AudioClientActivationParams params = {
-      platform::AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK, root,
-      platform::PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE};
-  platform::PropVariantBlob property = {
-      platform::VT_BLOB, 0, 0, 0, sizeof params, reinterpret_cast<std::uint8_t*>(&params)};
+  platform::AudioClientActivationParams& params = TheActivationRecord.params;
+  params = {platform::AUDIOCLIENT_ACTIVATION_TYPE_PROCESS_LOOPBACK, root,
+            platform::PROCESS_LOOPBACK_MODE_INCLUDE_TARGET_PROCESS_TREE};
+  platform::PropVariantBlob& property = TheActivationRecord.property;
+  property = {platform::VT_BLOB, 0, 0, 0, sizeof params, reinterpret_cast<std::uint8_t*>(&params)};
   Activated* handler = new Activated();
   ::IActivateAudioInterfaceAsyncOperation* operation = nullptr;
   if (platform::ActivateAudioInterfaceAsync(kProcessLoopbackDevice, platform::IID_IAudioClient,

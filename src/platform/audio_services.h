@@ -85,7 +85,8 @@ struct AudioClientActivationParams {
 };
 static_assert(sizeof(AudioClientActivationParams) == 12);
 
-// PROPVARIANT holding a VT_BLOB: type tag, three reserved words, then size and pointer.
+// PROPVARIANT holding a VT_BLOB: type tag, three reserved words, then size and pointer; the
+// same size and layout as the platform's, so it is handed over as it is.
 constexpr std::uint16_t VT_BLOB = 65;
 struct PropVariantBlob {
   std::uint16_t vt;
@@ -126,7 +127,9 @@ Status CoInitializeEx();  // multithreaded model for the calling thread
 void CoUninitialize();
 
 // Process-loopback activation. The Windows backend binds the function from "MMDevAPI.DLL" by
-// ordinal at run time; a missing library or export is a failure status.
+// ordinal at run time; a missing library or export is a failure status. The engine may read
+// activationParams and the blob it points to on its own thread at any time until it completes,
+// also after this call has returned and after the caller stopped waiting: both must outlive it.
 Status ActivateAudioInterfaceAsync(const wchar_t* devicePath, const Guid& iid,
                                    const PropVariantBlob* activationParams,
                                    IActivateAudioInterfaceCompletionHandler* handler,

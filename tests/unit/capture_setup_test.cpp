@@ -57,9 +57,9 @@ TEST_F(CaptureSetupTest, ActivationTimesOutAfterFiveSecondsOrAtOnceWithoutAnEven
   sim::Script().completion = sim::Completion::Never;
   Capture();
   EXPECT_EQ(Err(), "error activate-timeout\r\n");
-  EXPECT_EQ(sim::AudioRecorded().activationWaitEndedAt -
-                sim::AudioRecorded().activationWaitStartedAt,
-            5000u);
+  EXPECT_EQ(
+      sim::AudioRecorded().activationWaitEndedAt - sim::AudioRecorded().activationWaitStartedAt,
+      5000u);
 
   ResetAll();
   SetUp();
@@ -78,6 +78,19 @@ TEST_F(CaptureSetupTest, LateCompletionOnlySignalsAndTheHandlerLivesUntilItsLast
   EXPECT_EQ(sim::Recorded().handlesOpened, sim::Recorded().handlesClosed)
       << "the handler, and its event, went with the last release";
   EXPECT_EQ(sim::Recorded().invalidCloses, 0);
+}
+
+// The engine reads the activation record on its own thread, whenever it gets to it: here after
+// the program gave up waiting and went on to report.
+TEST_F(CaptureSetupTest, TheActivationRecordOutlivesTheWaitForIt) {
+  sim::Script().completion = sim::Completion::AfterWaitGivesUp;
+  Capture();
+  EXPECT_EQ(Err(), "error activate-timeout\r\n");
+  sim::WaitForCompletionThread();
+  const sim::AudioRecord& audio = sim::AudioRecorded();
+  EXPECT_EQ(audio.propVariantType, 65);
+  EXPECT_EQ(audio.blobSize, 12u);
+  EXPECT_EQ(audio.blobBytes, (std::vector<std::uint8_t>{1, 0, 0, 0, 42, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(CaptureSetupTest, PassesTheActivationAndStreamArgumentsExactly) {
@@ -120,9 +133,9 @@ TEST_F(CaptureSetupTest, OkLineAfterStartBeforeTheFirstSampleAndOrderlyTearDown)
   auto start = std::find(calls.begin(), calls.end(), "Start");
   ASSERT_NE(start, calls.end());
   std::vector<std::string> tail(std::find(calls.begin(), calls.end(), "Stop"), calls.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"Stop", "Release IAudioCaptureClient",
-                                            "Release IAudioClient", "CloseHandle event",
-                                            "CoUninitialize"}));
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{"Stop", "Release IAudioCaptureClient", "Release IAudioClient",
+                                      "CloseHandle event", "CoUninitialize"}));
   EXPECT_EQ(sim::OutstandingReferences(), 0);
   EXPECT_EQ(sim::HandlerReferencesHeldByEngine(), 0);
   EXPECT_EQ(sim::Recorded().handlesOpened, sim::Recorded().handlesClosed);
@@ -139,19 +152,16 @@ TEST_F(CaptureSetupTest, RootIsTheSameImageAncestorAndItsNameIsPrinted) {
 }
 
 TEST_F(CaptureSetupTest, SelfTestAgainstTheRootsTree) {
-  sim::AddProcess(43, 42, L"C:\\Apps\\app.exe");   // the window's process, below the root
-  sim::AddProcess(50, 43, L"C:\\Apps\\gpu.exe");   // grandchild of the root
-  sim::AddProcess(60, 4, L"C:\\Apps\\app.exe");    // sibling of the root
+  sim::AddProcess(43, 42, L"C:\\Apps\\app.exe");  // the window's process, below the root
+  sim::AddProcess(50, 43, L"C:\\Apps\\gpu.exe");  // grandchild of the root
+  sim::AddProcess(60, 4, L"C:\\Apps\\app.exe");   // sibling of the root
   sim::AddWindow(200, 43, {});
   struct Case {
     const wchar_t* excluded;
     const char* status;
-  } cases[] = {{L"42", "error self\r\n"},
-               {L"43", "error self\r\n"},
-               {L"50", "error self\r\n"},
-               {L"60", "ok 42 app.exe\r\n"},
-               {L"4", "ok 42 app.exe\r\n"},
-               {L"9999", "ok 42 app.exe\r\n"}};
+  } cases[] = {{L"42", "error self\r\n"},   {L"43", "error self\r\n"},
+               {L"50", "error self\r\n"},   {L"60", "ok 42 app.exe\r\n"},
+               {L"4", "ok 42 app.exe\r\n"}, {L"9999", "ok 42 app.exe\r\n"}};
   for (const Case& c : cases) {
     sim::Recorded() = sim::Record{};
     sim::ResetAudio();

@@ -20,7 +20,8 @@ enum class Completion {
   FailureStatus,            // completes with a failure activation status
   SuccessWithoutInterface,  // completes with success but a null interface
   Never,                    // never completes
-  AfterWaitGivesUp,         // completes on another thread once the program stopped waiting
+  AfterWaitGivesUp,         // completes on another thread once the program stopped waiting and
+                            // moved on (at its next write to standard error)
 };
 
 struct Packet {

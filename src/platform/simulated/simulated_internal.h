@@ -112,10 +112,11 @@ bool IsPseudoHandle(Handle handle);
 Handle AddHandle(HandleEntry entry);
 HandleEntry* FindHandle(Handle handle);
 
-// Audio engine hooks (simulated_audio.cpp).
+// Audio engine hooks (simulated_activation.cpp, simulated_stream.cpp).
 void ReleaseEngineLeftovers();         // joins completion threads, drops the engine's references
 bool CompletionUnderWay();             // caller holds Mutex()
-void StartCompletionsAfterGivingUp();  // a wait for activation timed out
+void StartCompletionsAfterGivingUp();  // a wait for activation timed out: completions now due
+void StartDueCompletions();            // the program has moved on: due completions start
 bool IsRunningBufferEvent(Handle event);
 std::uint32_t WaitForBuffer(std::uint32_t milliseconds);
 void NoteHandleClosed(Handle handle);

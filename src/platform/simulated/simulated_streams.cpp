@@ -103,6 +103,8 @@ bool FlushStdout() {
 }
 
 std::size_t WriteStderr(const void* bytes, std::size_t size) {
+  // A completion that came too late for the program's wait arrives while it reports.
+  sim::detail::StartDueCompletions();
   AppendText(sim::Recorded().stderrBytes, static_cast<const char*>(bytes), size);
   return size;
 }

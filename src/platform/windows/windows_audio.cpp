@@ -12,6 +12,7 @@ namespace {
 
 static_assert(sizeof(platform::Guid) == sizeof(GUID));
 static_assert(sizeof(platform::WaveFormatEx) == sizeof(WAVEFORMATEX));
+static_assert(sizeof(platform::PropVariantBlob) == sizeof(PROPVARIANT));
 static_assert(offsetof(platform::PropVariantBlob, vt) == offsetof(PROPVARIANT, vt));
 static_assert(offsetof(platform::PropVariantBlob, cbSize) ==
               offsetof(PROPVARIANT, blob) + offsetof(BLOB, cbSize));
@@ -54,23 +55,14 @@ Status ActivateAudioInterfaceAsync(const wchar_t* devicePath, const Guid& iid,
   const ActivateAudioInterfaceAsyncFn activate = BindActivateAudioInterfaceAsync();
   if (activate == nullptr) return E_NOTIMPL;
 
-  PROPVARIANT params;
-  PropVariantInit(&params);
-  PROPVARIANT* paramsPointer = nullptr;
-  if (activationParams != nullptr) {
-    params.vt = activationParams->vt;
-    params.wReserved1 = activationParams->wReserved1;
-    params.wReserved2 = activationParams->wReserved2;
-    params.wReserved3 = activationParams->wReserved3;
-    params.blob.cbSize = activationParams->cbSize;
-    params.blob.pBlobData = activationParams->pBlobData;
-    paramsPointer = &params;
-  }
+  // Passed through as it is: the engine reads the record on its own thread, after this call
+  // has returned, so a copy made here would be gone by then.
+  auto* params = reinterpret_cast<PROPVARIANT*>(const_cast<PropVariantBlob*>(activationParams));
 
   // The handler interface we declare has the OS interface's four slots in the same order and
   // calling convention, so a pointer to it is a valid pointer to the OS interface.
   auto* nativeHandler = reinterpret_cast<::IActivateAudioInterfaceCompletionHandler*>(handler);
-  return activate(devicePath, ToIid(iid), paramsPointer, nativeHandler, operation);
+  return activate(devicePath, ToIid(iid), params, nativeHandler, operation);
 }
 
 Status GetActivateResult(::IActivateAudioInterfaceAsyncOperation* operation, Status* activateStatus,

@@ -17,8 +17,9 @@ inline std::string ReadScript(const wchar_t* variable) {
   wchar_t path[1024];
   const DWORD length = GetEnvironmentVariableW(variable, path, 1024);
   if (length == 0 || length >= 1024) return {};
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string text;
   char chunk[4096];
@@ -56,8 +57,8 @@ class Log {
   }
   bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
 
-  // One printf-formatted line; a line feed is added. Safe from any thread: each line is one
-  // appending write.
+  // One printf-formatted line; a line feed is added. Safe from any thread: lines are written
+  // one whole line at a time, under a lock (an appending write alone is not atomic under Wine).
   void Line(const char* format, ...) {
     if (!IsOpen()) return;
     char text[1024];
@@ -69,11 +70,14 @@ class Log {
     if (length > static_cast<int>(sizeof text) - 2) length = sizeof text - 2;
     text[length++] = '\n';
     DWORD written = 0;
+    AcquireSRWLockExclusive(&lock_);
     WriteFile(file_, text, static_cast<DWORD>(length), &written, nullptr);
+    ReleaseSRWLockExclusive(&lock_);
   }
 
  private:
   HANDLE file_ = INVALID_HANDLE_VALUE;
+  SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
 }  // namespace standin
