@@ -125,11 +125,9 @@ HRESULT Activate(Operation& operation, IUnknown** activated) {
       return S_OK;
     case FailurePoint::NoClient:
       *activated = static_cast<IUnknown*>(new ForeignObject());
-      ENGINE_CALL("addref activated 1");
       return S_OK;
     default:
       *activated = static_cast<IUnknown*>(static_cast<IAudioClient*>(new AudioClient()));
-      ENGINE_CALL("addref client 1");
       return S_OK;
   }
 }

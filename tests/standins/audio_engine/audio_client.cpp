@@ -211,7 +211,6 @@ HRESULT AudioClient::GetService(REFIID iid, void** out) {
   if (out != nullptr) *out = nullptr;
   if (status < 0) return status;
   *out = static_cast<IAudioCaptureClient*>(new CaptureClient(clock_));
-  ENGINE_CALL("addref capture 1");
   return S_OK;
 }
 

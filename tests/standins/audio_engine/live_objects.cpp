@@ -23,7 +23,10 @@ void Track(LiveObject* object, LiveObject* replacement) {
 
 }  // namespace
 
-LiveObject::LiveObject(const char* name) : name_(name) { Track(nullptr, this); }
+LiveObject::LiveObject(const char* name) : name_(name) {
+  Track(nullptr, this);
+  ENGINE_CALL("create %s 1", name_);
+}
 
 LiveObject::~LiveObject() { Track(this, nullptr); }
 
