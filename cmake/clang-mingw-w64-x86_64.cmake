@@ -21,7 +21,7 @@ list(GET TESSIK_MINGW_GCC_DIRS -1 TESSIK_MINGW_GCC)
 set(CMAKE_CXX_FLAGS_INIT
   "-isystem ${TESSIK_MINGW_GCC}/include/c++ -isystem ${TESSIK_MINGW_GCC}/include/c++/${TESSIK_MINGW_TRIPLE} -isystem ${TESSIK_MINGW_GCC}/include/c++/backward")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${TESSIK_MINGW_GCC}")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-L${TESSIK_MINGW_GCC}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-L${TESSIK_MINGW_GCC}")  # the stand-in DLLs
 # The static runtime needs winpthreads after libstdc++ and libgcc_eh; a group resolves the order.
 # (A cache entry: the platform module's own default would replace a plain variable.)
 set(CMAKE_CXX_STANDARD_LIBRARIES

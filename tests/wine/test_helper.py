@@ -3,7 +3,11 @@
 Wine 8 differs from Windows in ways these tests take into account:
 - its foreground event hook delivers no events from other processes, so only the 2000 ms
   timer drives reports: a change shows up at the next tick;
-- its compositor has no extended frame bounds, so bounds are the window rectangle;
+- its compositor has no extended frame bounds, so bounds are the window rectangle, and its
+  shell always reports notification state 5, so "fs" is 0 (test_compositor_shell.py shows
+  both through our stand-ins of dwmapi.dll and shell32.dll);
+- it refuses per-monitor DPI awareness and scales nothing at 144 DPI, so DPI awareness is
+  left to the simulation;
 - its process-loopback activation completes with a failure status ("error unsupported").
 """
 
