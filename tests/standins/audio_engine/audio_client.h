@@ -74,7 +74,7 @@ class CaptureClient final : public IAudioCaptureClient, public LiveObject {
   UINT32 outstandingFrames_ = 0;
 };
 
-// "summary fetched=<packets>" at exit.
+// "summary fetched=<packets> empty-size-queries=<n>" at exit.
 void LogCaptureSummaryAtExit();
 // "exit event open" or "exit event closed": the event last given, as the program left it.
 void LogEventAtExit();

@@ -6,6 +6,7 @@ namespace engine {
 namespace {
 
 volatile LONG64 Fetched = 0;  // packets handed out
+volatile LONG64 EmptyQueries = 0;  // size queries that found nothing: one ends each drain
 volatile LONG64 Fetches = 0;  // GetBuffer calls, for the scripted failure
 
 }  // namespace
@@ -67,12 +68,14 @@ HRESULT CaptureClient::GetNextPacketSize(UINT32* frames) {
   }
   ReadyPacket packet;
   *frames = clock_->Front(&packet) ? packet.frames : 0;
+  if (*frames == 0) InterlockedIncrement64(&EmptyQueries);
   ENGINE_CALL("next-packet-size frames=%u status=0x00000000", *frames);
   return S_OK;
 }
 
 void LogCaptureSummaryAtExit() {
-  TheLog().Line("summary fetched=%lld", static_cast<long long>(Fetched));
+  TheLog().Line("summary fetched=%lld empty-size-queries=%lld", static_cast<long long>(Fetched),
+                static_cast<long long>(EmptyQueries));
 }
 
 }  // namespace engine

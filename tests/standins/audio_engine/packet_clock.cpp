@@ -15,6 +15,7 @@ constexpr std::int16_t kJunk = 0x5A5A;  // what a silent packet's data holds: no
 volatile LONG64 TotalMade = 0;
 volatile LONG64 TotalDropped = 0;
 std::vector<std::int64_t> ReadyTimes;  // by packet number, when calls are not logged
+std::vector<std::uint64_t> DroppedPackets;  // the same
 
 bool Listed(const std::vector<std::uint64_t>& numbers, std::uint64_t number) {
   return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
@@ -40,7 +41,10 @@ void PacketClock::Prepare(std::uint32_t bufferPackets) {
   const std::uint32_t frames = TheScript().packetFrames;
   slots_.assign(bufferPackets, std::vector<std::int16_t>(std::size_t{frames} * 2));
   ring_.assign(bufferPackets, ReadyPacket{});
-  if (!TheScript().logCalls) ReadyTimes.reserve(1 << 18);
+  if (!TheScript().logCalls) {
+    ReadyTimes.reserve(1 << 18);
+    DroppedPackets.reserve(1 << 16);
+  }
 }
 
 void PacketClock::Start() {
@@ -114,7 +118,10 @@ void PacketClock::MakePacket() {
   } else {
     ENGINE_CALL("overflow packet=%llu", static_cast<unsigned long long>(number));
   }
-  if (!script.logCalls && ReadyTimes.size() < ReadyTimes.capacity()) ReadyTimes.push_back(now);
+  if (!script.logCalls) {
+    if (ReadyTimes.size() < ReadyTimes.capacity()) ReadyTimes.push_back(now);
+    if (!kept && DroppedPackets.size() < DroppedPackets.capacity()) DroppedPackets.push_back(number);
+  }
   if (kept) ::SetEvent(event_);
 }
 
@@ -138,6 +145,8 @@ void PacketClock::PopFront() {
 void LogReadyTimesAtExit() {
   for (std::size_t number = 0; number < ReadyTimes.size(); ++number)
     TheLog().Line("ready packet=%zu at=%lld", number, static_cast<long long>(ReadyTimes[number]));
+  for (std::uint64_t number : DroppedPackets)
+    TheLog().Line("overflow packet=%llu", static_cast<unsigned long long>(number));
 }
 
 void LogClockSummaryAtExit() {

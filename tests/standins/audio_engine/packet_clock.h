@@ -54,8 +54,9 @@ class PacketClock {
   bool discontinuity_ = false;
 };
 
-// Times at which packets were made ready, kept in memory when calls are not logged and
-// written at exit ("ready packet=<n> at=<us>"), so that a benchmark's figure is not the log's.
+// Times at which packets were made ready and the packets dropped, kept in memory when calls are
+// not logged and written at exit ("ready packet=<n> at=<us>", "overflow packet=<n>"), so that
+// a benchmark's figure is not the log's.
 void LogReadyTimesAtExit();
 // "summary made=<packets> dropped=<packets>" over the whole process.
 void LogClockSummaryAtExit();
