@@ -1,4 +1,4 @@
-// The handle table and the process calls: open, image path, snapshot walk, close.
+// The handle table and the process calls: open, image path, times, snapshot walk, close.
 //
 // One table holds every kernel object the program can close (process, snapshot, thread,
 // event), so handlesOpened against handlesClosed tells whether it leaked or double-closed.
@@ -99,6 +99,27 @@ bool QueryFullProcessImageNameW(Handle process, std::uint32_t, wchar_t* path, st
   std::copy(image.begin(), image.end(), path);
   path[image.size()] = 0;
   *size = static_cast<std::uint32_t>(image.size());
+  return true;
+}
+
+// Like the platform, it needs all four out records and a handle with query access; a running
+// process has no exit time yet, and the simulation charges it no processor time.
+bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
+                     FileTime* user) {
+  if (creation == nullptr || exit == nullptr || kernel == nullptr || user == nullptr) return false;
+  ProcessId pid = 0;
+  {
+    std::lock_guard lock(Mutex());
+    const HandleEntry* entry = FindOfKind(process, HandleKind::Process);
+    if (entry == nullptr) return false;
+    pid = entry->pid;
+  }
+  const sim::Process* found = sim::FindProcess(pid);
+  if (found == nullptr || found->timesQueryFails) return false;
+  creation->dwLowDateTime = static_cast<std::uint32_t>(found->createdAt);
+  creation->dwHighDateTime = static_cast<std::uint32_t>(found->createdAt >> 32);
+  *exit = *kernel = *user = FileTime{};
+  sim::Recorded().processTimesRead.push_back(pid);
   return true;
 }
 
