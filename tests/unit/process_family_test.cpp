@@ -1,5 +1,5 @@
+#include "capture_test_support.h"
 #include "identity/process_family.h"
-#include "sim_test.h"
 
 namespace {
 
@@ -115,6 +115,115 @@ TEST_F(ProcessSnapshotTest, RepeatedEntriesKeepOneRowPerPid) {
   sim::AddProcess(11, 10, L"C:\\app.exe");
   sim::Model().duplicateSnapshotEntries = true;
   EXPECT_EQ(SnapshotProcessTable().size(), 2u);
+}
+
+// A pid names a process only while it runs: once a parent has ended, Windows may give its pid
+// to a process started later, and the snapshot entries of the ended parent's children still name
+// it. Such a newcomer started after the child it is recorded for, so it cannot be its parent.
+enum class Times { Readable, QueryFails, NotOpenable };
+
+struct SimulatedProcess {
+  platform::ProcessId pid;
+  platform::ProcessId parent;
+  const wchar_t* path;
+  int startedAt;  // seconds after the simulated boot
+  Times times = Times::Readable;
+};
+
+struct ReusedPidCase {
+  const char* what;
+  std::vector<SimulatedProcess> processes;
+  platform::ProcessId windowPid;
+  platform::ProcessId excludedPid;
+  platform::ProcessId root;
+  bool isSelf;
+};
+
+TEST_F(ProcessSnapshotTest, RecordedParentStartedAfterTheChildIsNotItsParent) {
+  using enum Times;
+  const SimulatedProcess explorer = {4, 0, L"C:\\Windows\\explorer.exe", 0};
+  const ReusedPidCase cases[] = {
+      {"a genuine same-image parent, started first, is climbed",
+       {explorer, {10, 4, L"C:\\app.exe", 10}, {11, 10, L"C:\\app.exe", 20}}, 11, 0, 10, false},
+      {"a parent started in the same clock tick as its child is climbed",
+       {explorer, {10, 4, L"C:\\app.exe", 10}, {11, 10, L"C:\\app.exe", 10}}, 11, 0, 10, false},
+      {"another instance that took the ended parent's pid is not climbed into",
+       {explorer, {10, 4, L"C:\\app.exe", 20}, {11, 10, L"C:\\app.exe", 10}}, 11, 0, 11, false},
+      {"the climb stops below a reused pid higher up the chain",
+       {explorer, {10, 4, L"C:\\app.exe", 30}, {11, 10, L"C:\\app.exe", 10},
+        {12, 11, L"C:\\app.exe", 20}},
+       12, 0, 11, false},
+      {"a parent whose times cannot be read is trusted",
+       {explorer, {10, 4, L"C:\\app.exe", 20, QueryFails}, {11, 10, L"C:\\app.exe", 10}}, 11, 0,
+       10, false},
+      {"a parent that cannot be opened is trusted",
+       {explorer, {10, 4, L"C:\\app.exe", 20, NotOpenable}, {11, 10, L"C:\\app.exe", 10}}, 11, 0,
+       10, false},
+      {"a child whose times cannot be read trusts its parent",
+       {explorer, {10, 4, L"C:\\app.exe", 20}, {11, 10, L"C:\\app.exe", 10, QueryFails}}, 11, 0,
+       10, false},
+      {"an excluded process whose recorded parent is a root started after it is not self",
+       {explorer, {10, 4, L"C:\\app.exe", 20}, {50, 10, L"C:\\tool.exe", 10}}, 10, 50, 10,
+       false},
+      {"an excluded grandchild whose chain passes a reused pid is not self",
+       {explorer, {10, 4, L"C:\\app.exe", 0}, {40, 10, L"C:\\mid.exe", 30},
+        {51, 40, L"C:\\tool.exe", 20}},
+       10, 51, 10, false},
+      {"an excluded grandchild started after its ancestors is self",
+       {explorer, {10, 4, L"C:\\app.exe", 0}, {40, 10, L"C:\\mid.exe", 10},
+        {51, 40, L"C:\\tool.exe", 20}},
+       10, 51, 10, true},
+      {"an excluded root is self whenever it started",
+       {explorer, {10, 4, L"C:\\app.exe", 20}, {11, 10, L"C:\\app.exe", 30}}, 11, 10, 10, true},
+  };
+  for (const ReusedPidCase& c : cases) {
+    ResetAll();
+    for (const SimulatedProcess& p : c.processes) {
+      sim::Process& added = sim::AddProcess(p.pid, p.parent, p.path);
+      added.createdAt = sim::kBootTime + static_cast<std::uint64_t>(p.startedAt) * sim::kSecond;
+      added.timesQueryFails = p.times == QueryFails;
+      added.openable = p.times != NotOpenable;
+    }
+    CaptureRoot got = ResolveCaptureRoot(c.windowPid, c.excludedPid);
+    EXPECT_EQ(got.rootPid, c.root) << c.what;
+    EXPECT_EQ(got.isSelf, c.isSelf) << c.what;
+    EXPECT_EQ(sim::Recorded().handlesOpened, sim::Recorded().handlesClosed) << c.what;
+  }
+}
+
+// The same two faults as the parent sees them: explorer (4) started app.exe (42), window 100.
+class ReusedPidCaptureTest : public CaptureTest {
+ protected:
+  void SetUp() override {
+    CaptureTest::SetUp();
+    sim::Model().stdinState = sim::StdinState::AtEnd;
+  }
+  static void StartedAt(platform::ProcessId pid, int seconds) {
+    sim::FindProcess(pid)->createdAt =
+        sim::kBootTime + static_cast<std::uint64_t>(seconds) * sim::kSecond;
+  }
+};
+
+TEST_F(ReusedPidCaptureTest, CaptureStaysInTheTreeOfTheWindowsProcess) {
+  // 43's parent app.exe ended; its pid 42 now names another instance, started after 43.
+  sim::AddProcess(43, 42, L"C:\\Apps\\app.exe");
+  sim::AddWindow(200, 43, {});
+  StartedAt(43, 10);
+  StartedAt(42, 20);
+  EXPECT_EQ(Capture({L"200"}), kExitOk);
+  EXPECT_EQ(Err(), "ok 43 app.exe\r\n");
+  EXPECT_EQ(sim::AudioRecorded().blobBytes[4], 43);
+  EXPECT_EQ(sim::Recorded().handlesOpened, sim::Recorded().handlesClosed);
+}
+
+TEST_F(ReusedPidCaptureTest, ProcessOutsideTheTreeIsNotSelf) {
+  // 77's parent ended; its pid 42 now names the application captured, started after 77.
+  sim::AddProcess(77, 42, L"C:\\Tools\\recorder.exe");
+  StartedAt(77, 10);
+  StartedAt(42, 20);
+  EXPECT_EQ(Capture({L"100", L"77"}), kExitOk);
+  EXPECT_EQ(Err(), "ok 42 app.exe\r\n");
+  EXPECT_EQ(sim::Recorded().handlesOpened, sim::Recorded().handlesClosed);
 }
 
 }  // namespace
