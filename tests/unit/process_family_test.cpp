@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "capture_test_support.h"
 #include "identity/process_family.h"
 
@@ -18,6 +20,9 @@ ProcessTable Chain(int length) {
     table[1000 + i] = ProcessEntry{i == 0 ? 4u : 999u + i, L"app.exe"};
   return table;
 }
+
+// Tables without creation times: every recorded parent is followed.
+CreationTime NoTimes(platform::ProcessId) { return std::nullopt; }
 
 struct FamilyCase {
   const char* what;
@@ -64,7 +69,7 @@ TEST(ResolveCaptureRoot, ClimbsSameImageAncestorsAndTestsTheExcludedProcess) {
        10, 50, 10, false},
   };
   for (const FamilyCase& c : cases) {
-    CaptureRoot got = ResolveCaptureRootIn(c.table, c.windowPid, c.excludedPid);
+    CaptureRoot got = ResolveCaptureRootIn(c.table, c.windowPid, c.excludedPid, NoTimes);
     EXPECT_EQ(got.rootPid, c.root) << c.what;
     EXPECT_EQ(got.isSelf, c.isSelf) << c.what;
   }
@@ -72,8 +77,8 @@ TEST(ResolveCaptureRoot, ClimbsSameImageAncestorsAndTestsTheExcludedProcess) {
 
 TEST(ResolveCaptureRoot, ClimbMakesAtMostSixteenMoves) {
   ProcessTable table = Chain(20);  // 1000 .. 1019
-  EXPECT_EQ(ResolveCaptureRootIn(table, 1019, 0).rootPid, 1003u);
-  EXPECT_EQ(ResolveCaptureRootIn(table, 1016, 0).rootPid, 1000u);
+  EXPECT_EQ(ResolveCaptureRootIn(table, 1019, 0, NoTimes).rootPid, 1003u);
+  EXPECT_EQ(ResolveCaptureRootIn(table, 1016, 0, NoTimes).rootPid, 1000u);
 }
 
 TEST(ResolveCaptureRoot, SelfTestFollowsAtMostSixtyThreeAncestors) {
@@ -81,8 +86,8 @@ TEST(ResolveCaptureRoot, SelfTestFollowsAtMostSixtyThreeAncestors) {
   // root reaches it on the 63rd step, the one 64 links below only on the 64th.
   ProcessTable table = Table({{1, 0, L"root.exe"}});
   for (platform::ProcessId i = 0; i < 70; ++i) table[100 + i] = ProcessEntry{i == 0 ? 1 : 99 + i, L"t.exe"};
-  EXPECT_TRUE(ResolveCaptureRootIn(table, 1, 100 + 62).isSelf);
-  EXPECT_FALSE(ResolveCaptureRootIn(table, 1, 100 + 63).isSelf);
+  EXPECT_TRUE(ResolveCaptureRootIn(table, 1, 100 + 62, NoTimes).isSelf);
+  EXPECT_FALSE(ResolveCaptureRootIn(table, 1, 100 + 63, NoTimes).isSelf);
 }
 
 class ProcessSnapshotTest : public SimTest {};
@@ -189,6 +194,21 @@ TEST_F(ProcessSnapshotTest, RecordedParentStartedAfterTheChildIsNotItsParent) {
     EXPECT_EQ(got.isSelf, c.isSelf) << c.what;
     EXPECT_EQ(sim::Recorded().handlesOpened, sim::Recorded().handlesClosed) << c.what;
   }
+}
+
+TEST_F(ProcessSnapshotTest, TimesAreReadOnceAndOnlyForProcessesTheWalksVisit) {
+  sim::AddProcess(4, 0, L"C:\\Windows\\explorer.exe");
+  for (platform::ProcessId pid = 100; pid < 140; ++pid)
+    sim::AddProcess(pid, 4, L"C:\\Windows\\svc.exe");  // bystanders
+  sim::AddProcess(10, 4, L"C:\\app.exe");
+  sim::AddProcess(11, 10, L"C:\\app.exe");
+  sim::AddProcess(12, 11, L"C:\\app.exe");
+  sim::AddProcess(50, 11, L"C:\\gpu.exe");
+  EXPECT_TRUE(ResolveCaptureRoot(12, 50).isSelf);
+  std::vector<platform::ProcessId> read = sim::Recorded().processTimesRead;
+  std::sort(read.begin(), read.end());
+  EXPECT_EQ(read, (std::vector<platform::ProcessId>{10, 11, 12, 50}));
+  EXPECT_EQ(sim::Recorded().handlesOpened, sim::Recorded().handlesClosed);
 }
 
 // The same two faults as the parent sees them: explorer (4) started app.exe (42), window 100.
