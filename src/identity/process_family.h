@@ -24,7 +24,7 @@ struct CaptureRoot {
   bool isSelf = false;
 };
 
-// Where the walks learn when a process started: ProcessCreationTime, or a test's table.
+// Where the walks learn when a process started: ProcessCreationTime; a test gives its own.
 using CreationTimeSource = std::function<CreationTime(platform::ProcessId)>;
 
 // Climbs from the window's process to its topmost ancestor running the same executable (at
