@@ -1,9 +1,11 @@
 // Which process tree a capture takes, and whether the excluded process is inside it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 
+#include "identity/creation_time.h"
 #include "platform/desktop_services.h"
 
 struct ProcessEntry {
@@ -22,9 +24,15 @@ struct CaptureRoot {
   bool isSelf = false;
 };
 
+// Where the walks learn when a process started: ProcessCreationTime; a test gives its own.
+using CreationTimeSource = std::function<CreationTime(platform::ProcessId)>;
+
 // Climbs from the window's process to its topmost ancestor running the same executable (at
 // most 16 moves), then tells whether the excluded process (0: none) is that root or one of its
-// descendants (its own chain of at most 64 links). Both limits end parent cycles.
+// descendants (its own chain of at most 64 links). Both limits end parent cycles. Neither walk
+// follows a recorded parent that started after its child: the real parent has ended and a later
+// process got its pid. Where either time cannot be read, the record is followed.
 CaptureRoot ResolveCaptureRoot(platform::ProcessId windowPid, platform::ProcessId excludedPid);
 CaptureRoot ResolveCaptureRootIn(const ProcessTable& table, platform::ProcessId windowPid,
-                                 platform::ProcessId excludedPid);
+                                 platform::ProcessId excludedPid,
+                                 const CreationTimeSource& createdAt);

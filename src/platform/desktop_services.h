@@ -45,6 +45,12 @@ struct ProcessEntry32 {
 
 constexpr std::uint32_t kProcessEntry32WSize = 568;  // sizeof(PROCESSENTRY32W) on x64
 
+// A time as the platform keeps it: 100 ns units since 1601, low half first.
+struct FileTime {
+  std::uint32_t dwLowDateTime = 0;
+  std::uint32_t dwHighDateTime = 0;
+};
+
 constexpr std::uint32_t kWmQuit = 0x0012;
 constexpr std::uint32_t kWmTimer = 0x0113;
 constexpr std::uint32_t kEventSystemForeground = 0x0003;
@@ -115,6 +121,9 @@ bool QueryFullProcessImageNameW(Handle process, std::uint32_t flags, wchar_t* pa
 Handle CreateToolhelp32Snapshot(std::uint32_t flags, ProcessId pid);
 bool Process32FirstW(Handle snapshot, ProcessEntry32* entry);
 bool Process32NextW(Handle snapshot, ProcessEntry32* entry);
+// All four times of a process opened for limited query; false when they cannot be read.
+bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
+                     FileTime* user);
 
 // Text conversion. With no output buffer (size 0) it returns the length needed.
 std::int32_t WideCharToMultiByte(std::uint32_t codePage, std::uint32_t flags, const wchar_t* text,

@@ -140,6 +140,13 @@ const Fault kFaults[] = {
      Fallback, "*", "ok 42 \r\n", 0, 0},
     {"QueryFullProcessImageNameW", "fails for the root", Capture,
      [] { sim::FindProcess(42)->pathQueryFails = true; }, Fallback, "*", "ok 42 \r\n", 0, 0},
+    {"GetProcessTimes", "fails for every process, while 42 started after 43 (a reused pid)",
+     Capture,
+     [] {
+       sim::FindProcess(42)->createdAt = sim::FindProcess(43)->createdAt + sim::kSecond;
+       for (sim::Process& process : M().processes) process.timesQueryFails = true;
+     },
+     Fallback, "*", kOk, 0, 0},
     {"WideCharToMultiByte", "size query gives 0", Capture, [] { M().utf8SizeQueryFails = true; },
      Fallback, "*", "ok 42 \r\n", 0, 0},
     {"WideCharToMultiByte", "conversion gives 0", Capture, [] { M().utf8ConversionFails = true; },

@@ -34,13 +34,21 @@ struct Window {
   std::vector<WindowHandle> children;  // direct children, in enumeration order
 };
 
+// When every simulated process starts unless a test says otherwise: 2026-01-01 00:00 UTC, in
+// the platform's 100 ns units since 1601. Equal creation times are what a real system reports
+// for processes started within one tick of its clock.
+constexpr std::uint64_t kBootTime = 134116992000000000;
+constexpr std::uint64_t kSecond = 10000000;
+
 struct Process {
   ProcessId pid = 0;
-  ProcessId parent = 0;
+  ProcessId parent = 0;       // as the snapshot records it: the process may since have ended
   std::wstring imagePath;     // full path; QueryFullProcessImageNameW returns it
   std::wstring snapshotName;  // snapshot's exe field; empty means the base name of the path
   bool openable = true;       // OpenProcess succeeds
   bool pathQueryFails = false;
+  std::uint64_t createdAt = kBootTime;  // GetProcessTimes' creation time
+  bool timesQueryFails = false;
   bool inSnapshot = true;
 };
 
@@ -95,6 +103,7 @@ struct Record {
   int handlesClosed = 0;
   int invalidCloses = 0;  // CloseHandle on a handle that is not open
   int childEnumerationVisits = 0;
+  std::vector<ProcessId> processTimesRead;  // GetProcessTimes calls that succeeded, in order
 };
 
 // Clears the model, the record, the clock, the scheduled actions and stdin; joins any thread

@@ -1,4 +1,4 @@
-// The handle table and the process calls: open, image path, snapshot walk, close.
+// The handle table and the process calls: open, image path, times, snapshot walk, close.
 //
 // One table holds every kernel object the program can close (process, snapshot, thread,
 // event), so handlesOpened against handlesClosed tells whether it leaked or double-closed.
@@ -55,6 +55,19 @@ ProcessEntry32 EntryFor(const sim::Process& process) {
   return entry;
 }
 
+// The process an open process handle was opened for; null for any other handle, or when the
+// process has left the model since.
+const sim::Process* ProcessBehind(Handle process) {
+  ProcessId pid = 0;
+  {
+    std::lock_guard lock(Mutex());
+    const HandleEntry* entry = FindOfKind(process, HandleKind::Process);
+    if (entry == nullptr) return nullptr;
+    pid = entry->pid;
+  }
+  return sim::FindProcess(pid);
+}
+
 // The snapshot fills only the fields the program reads and keeps the caller's dwSize.
 bool NextEntry(Handle snapshot, ProcessEntry32* entry, bool first) {
   if (entry == nullptr || entry->dwSize != kProcessEntry32WSize) return false;
@@ -85,20 +98,27 @@ Handle OpenProcess(std::uint32_t access, bool, ProcessId pid) {
 
 bool QueryFullProcessImageNameW(Handle process, std::uint32_t, wchar_t* path, std::uint32_t* size) {
   if (path == nullptr || size == nullptr) return false;
-  ProcessId pid = 0;
-  {
-    std::lock_guard lock(Mutex());
-    const HandleEntry* entry = FindOfKind(process, HandleKind::Process);
-    if (entry == nullptr) return false;
-    pid = entry->pid;
-  }
-  const sim::Process* found = sim::FindProcess(pid);
+  const sim::Process* found = ProcessBehind(process);
   if (found == nullptr || found->pathQueryFails) return false;
   const std::wstring& image = found->imagePath;
   if (image.size() >= *size) return false;  // the terminator needs room too
   std::copy(image.begin(), image.end(), path);
   path[image.size()] = 0;
   *size = static_cast<std::uint32_t>(image.size());
+  return true;
+}
+
+// Like the platform, it needs all four out records and a handle with query access; a running
+// process has no exit time yet, and the simulation charges it no processor time.
+bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
+                     FileTime* user) {
+  if (creation == nullptr || exit == nullptr || kernel == nullptr || user == nullptr) return false;
+  const sim::Process* found = ProcessBehind(process);
+  if (found == nullptr || found->timesQueryFails) return false;
+  creation->dwLowDateTime = static_cast<std::uint32_t>(found->createdAt);
+  creation->dwHighDateTime = static_cast<std::uint32_t>(found->createdAt >> 32);
+  *exit = *kernel = *user = FileTime{};
+  sim::Recorded().processTimesRead.push_back(found->pid);
   return true;
 }
 

@@ -11,6 +11,11 @@ namespace {
 
 static_assert(sizeof(PROCESSENTRY32W) == platform::kProcessEntry32WSize);
 static_assert(sizeof(platform::ProcessEntry32{}.szExeFile) == sizeof(PROCESSENTRY32W{}.szExeFile));
+static_assert(sizeof(platform::FileTime) == sizeof(FILETIME));
+static_assert(offsetof(platform::FileTime, dwLowDateTime) == offsetof(FILETIME, dwLowDateTime));
+static_assert(offsetof(platform::FileTime, dwHighDateTime) == offsetof(FILETIME, dwHighDateTime));
+
+FILETIME* ToFiletime(platform::FileTime* time) { return reinterpret_cast<FILETIME*>(time); }
 
 // The caller keeps one record and sets its size once; each call hands the OS a full entry
 // carrying that size and copies back the fields the program reads.
@@ -53,6 +58,12 @@ bool Process32FirstW(Handle snapshot, ProcessEntry32* entry) {
 
 bool Process32NextW(Handle snapshot, ProcessEntry32* entry) {
   return WalkSnapshot(::Process32NextW, snapshot, entry);
+}
+
+bool GetProcessTimes(Handle process, FileTime* creation, FileTime* exit, FileTime* kernel,
+                     FileTime* user) {
+  return ::GetProcessTimes(process, ToFiletime(creation), ToFiletime(exit), ToFiletime(kernel),
+                           ToFiletime(user)) != FALSE;
 }
 
 std::int32_t WideCharToMultiByte(std::uint32_t codePage, std::uint32_t flags, const wchar_t* text,
