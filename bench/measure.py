@@ -1,7 +1,8 @@
 """Runs the native benchmarks and the measurements of the real program under Wine, prints one
 `name: value` line per figure and writes the table into docs/performance.md.
 
-    measure.py --bench BENCH_BINARY --helper EXE --fixtures DIR --work DIR --doc FILE
+    measure.py --bench BENCH_BINARY --helper EXE --fixtures DIR --standins DIR --work DIR
+               --doc FILE
 """
 
 import argparse
@@ -15,19 +16,23 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
 import harness  # noqa: E402  (Xvfb, the Wine prefix, processes with deadlines, clean-up)
+import capture_cost  # noqa: E402  (the capture's figures, from the stand-in engine)
 
 IDLE_SECONDS = 20
 STARTS = 7  # start-up samples of each program, alternating; the medians are compared
 
 GOALS = {  # name: (goal text, test); figures without a goal are reported only
-    "fold_vs_memcpy": (">= 0.8", lambda v: v >= 0.8),
-    "fold_vs_memcpy_4800": (">= 0.8", lambda v: v >= 0.8),
     "pump_allocs_per_1000_packets": ("0", lambda v: v == 0),
     "pump_flushes_per_drain": ("1", lambda v: v == 1),
     "framehost_scale": ("<= 100", lambda v: v <= 100),
-    "family_scale": ("<= 150", lambda v: v <= 150),
     "wine_first_line_ms": ("<= 50", lambda v: v <= 50),
     "wine_idle_cpu_s_per_20s": ("<= 0.05", lambda v: v <= 0.05),
+    "wine_capture_cpu_vs_floor": ("<= 1.3", lambda v: v <= 1.3),
+    "wine_capture_latency_p50_ms": ("<= 1", lambda v: v <= 1),
+    "wine_capture_latency_p99_ms": ("<= 5", lambda v: v <= 5),
+    "wine_capture_writes_per_drain": ("1", lambda v: round(v, 2) == 1),
+    "wine_capture_rss_growth_percent": ("<= 1", lambda v: v <= 1),
+    "wine_capture_bytes_exact": ("yes", lambda v: v is True),
     "exe_bytes": ("<= 400000", lambda v: v <= 400000),
 }
 
@@ -45,6 +50,16 @@ WHAT = {
     "family_scale": "ResolveCaptureRoot over 10000 vs 100 processes",
     "wine_first_line_ms": "first foreground line minus a trivial .exe's run, Wine, medians",
     "wine_idle_cpu_s_per_20s": "user+sys CPU of the foreground mode over 20 s idle, Wine",
+    "wine_capture_cpu_vs_floor":
+        "capture's CPU over 30 s / the floor fixture's, alternated 3 times, median ratio",
+    "wine_capture_cpu_percent": "capture's CPU over the run, % of one core (median run)",
+    "wine_capture_latency_p50_ms": "packet ready in the engine to its last byte read by the parent",
+    "wine_capture_latency_p99_ms": "the same, 99th percentile over every packet of 3 runs",
+    "wine_capture_floor_latency_p50_ms": "the floor fixture's latency in the same runs, median",
+    "wine_capture_floor_latency_p99_ms": "the same, 99th percentile: what the machine allowed",
+    "wine_capture_writes_per_drain": "writes reaching the stdout pipe (strace) per drain",
+    "wine_capture_rss_growth_percent": "resident memory at the end against 5 s in (worst run)",
+    "wine_capture_bytes_exact": "bytes read equal the fold of every frame handed out",
     "exe_bytes": "size of the static tessik-helper.exe",
 }
 
@@ -148,9 +163,20 @@ def idle_cpu_seconds(helper):
     return ticks / os.sysconf("SC_CLK_TCK")
 
 
+def capture_figures(helper):
+    window = harness.start(harness.fixture("fixture-window.exe"), "120", "90", "420", "300")
+    line = window.out.readline(20)
+    if line is None:
+        raise SystemExit("fixture window did not start")
+    hwnd, pid = (int(v) for v in line.split()[:2])
+    found = capture_cost.figures(helper, harness.fixture("fixture-floor.exe"), hwnd, pid)
+    harness.cleanup()
+    return found
+
+
 def wine_figures(args):
     harness.parse_args(["--helper", args.helper, "--fixtures", args.fixtures,
-                        "--work", args.work])
+                        "--standins", args.standins, "--work", args.work])
     harness.WINE = harness.Wine(args.work)
     try:
         harness.WINE.start()
@@ -159,8 +185,10 @@ def wine_figures(args):
         proc = harness.start(args.helper, "foreground")
         proc.out.readline(60)
         harness.cleanup()
-        return {"wine_first_line_ms": first_line_ms(args.helper),
-                "wine_idle_cpu_s_per_20s": idle_cpu_seconds(args.helper)}
+        found = {"wine_first_line_ms": first_line_ms(args.helper),
+                 "wine_idle_cpu_s_per_20s": idle_cpu_seconds(args.helper)}
+        found.update(capture_figures(args.helper))
+        return found
     finally:
         harness.cleanup()
         harness.WINE.stop()
@@ -185,6 +213,8 @@ def machine():
 
 
 def formatted(name, value):
+    if isinstance(value, bool):
+        return "yes" if value else "no"
     if name in ("pump_allocs_per_1000_packets", "exe_bytes", "report_allocs_unchanged"):
         return f"{value:g}"
     if name in ("pump_ns_per_packet", "report_ns_unchanged"):
@@ -230,10 +260,10 @@ def write_doc(path, figures, where):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--bench", "--helper", "--fixtures", "--work", "--doc"):
+    for option in ("--bench", "--helper", "--fixtures", "--standins", "--work", "--doc"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
-    for name in ("bench", "helper", "fixtures", "work", "doc"):
+    for name in ("bench", "helper", "fixtures", "standins", "work", "doc"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     figures = native_figures(args.bench)
     figures.update(wine_figures(args))
