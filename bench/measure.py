@@ -8,7 +8,6 @@
 import argparse
 import json
 import os
-import platform
 import statistics
 import subprocess
 import sys
@@ -17,52 +16,10 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
 import harness  # noqa: E402  (Xvfb, the Wine prefix, processes with deadlines, clean-up)
 import capture_cost  # noqa: E402  (the capture's figures, from the stand-in engine)
+from report import GOALS, formatted, machine, write_doc  # noqa: E402
 
 IDLE_SECONDS = 20
 STARTS = 7  # start-up samples of each program, alternating; the medians are compared
-
-GOALS = {  # name: (goal text, test); figures without a goal are reported only
-    "pump_allocs_per_1000_packets": ("0", lambda v: v == 0),
-    "pump_flushes_per_drain": ("1", lambda v: v == 1),
-    "framehost_scale": ("<= 100", lambda v: v <= 100),
-    "wine_first_line_ms": ("<= 50", lambda v: v <= 50),
-    "wine_idle_cpu_s_per_20s": ("<= 0.05", lambda v: v <= 0.05),
-    "wine_capture_cpu_vs_floor": ("<= 1.3", lambda v: v <= 1.3),
-    "wine_capture_latency_p50_ms": ("<= 1", lambda v: v <= 1),
-    "wine_capture_latency_p99_ms": ("<= 5", lambda v: v <= 5),
-    "wine_capture_writes_per_drain": ("1", lambda v: round(v, 2) == 1),
-    "wine_capture_rss_growth_percent": ("<= 1", lambda v: v <= 1),
-    "wine_capture_bytes_exact": ("yes", lambda v: v is True),
-    "exe_bytes": ("<= 400000", lambda v: v <= 400000),
-}
-
-WHAT = {
-    "fold_vs_memcpy": "fold throughput / memcpy throughput, 960-frame packets from an 8 MiB pool",
-    "fold_vs_memcpy_4800": "the same, 4800-frame packets",
-    "fold_vs_memcpy_in_cache": "the same, one 960-frame packet read over and over (L1)",
-    "fold_vs_memcpy_4800_in_cache": "the same, one 4800-frame packet (L1/L2)",
-    "pump_ns_per_packet": "one 960-frame packet drained in the simulation, wall clock",
-    "pump_allocs_per_1000_packets": "heap allocations in the pump's steady state",
-    "pump_flushes_per_drain": "stdout flushes per drain of 5 packets",
-    "report_ns_unchanged": "one EmitForegroundReport whose line is unchanged (CPU time)",
-    "report_allocs_unchanged": "heap allocations of that report",
-    "framehost_scale": "report cost, frame host with 1000 vs 10 child windows",
-    "family_scale": "ResolveCaptureRoot over 10000 vs 100 processes",
-    "wine_first_line_ms": "first foreground line minus a trivial .exe's run, Wine, medians",
-    "wine_idle_cpu_s_per_20s": "user+sys CPU of the foreground mode over 20 s idle, Wine",
-    "wine_capture_cpu_vs_floor":
-        "capture's CPU over 30 s / the floor fixture's, alternated 3 times, median ratio",
-    "wine_capture_cpu_percent": "capture's CPU over the run, % of one core (median run)",
-    "wine_capture_latency_p50_ms": "packet ready in the engine to its last byte read by the parent",
-    "wine_capture_latency_p99_ms": "the same, 99th percentile over every packet of 3 runs",
-    "wine_capture_floor_latency_p50_ms": "the floor fixture's latency in the same runs, median",
-    "wine_capture_floor_latency_p99_ms": "the same, 99th percentile: what the machine allowed",
-    "wine_capture_writes_per_drain": "writes reaching the stdout pipe (strace) per drain",
-    "wine_capture_rss_growth_percent": "resident memory at the end against 5 s in (worst run)",
-    "wine_capture_bytes_exact": "bytes read equal the fold of every frame handed out",
-    "exe_bytes": "size of the static tessik-helper.exe",
-}
-
 
 def native_figures(bench):
     out = subprocess.run([bench, "--benchmark_format=json", "--benchmark_repetitions=5",
@@ -192,70 +149,6 @@ def wine_figures(args):
     finally:
         harness.cleanup()
         harness.WINE.stop()
-
-
-def machine():
-    cpu = "unknown cpu"
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    cpu = line.split(":", 1)[1].strip()
-                    break
-    except OSError:
-        pass
-    wine = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, text=True).stdout.strip()
-    compiler = subprocess.run(["c++", "--version"], stdout=subprocess.PIPE,
-                              text=True).stdout.splitlines()[0]
-    return (f"{cpu}, {os.cpu_count()} logical CPUs, Linux {platform.release()}, {compiler}, "
-            f"{wine}")
-
-
-def formatted(name, value):
-    if isinstance(value, bool):
-        return "yes" if value else "no"
-    if name in ("pump_allocs_per_1000_packets", "exe_bytes", "report_allocs_unchanged"):
-        return f"{value:g}"
-    if name in ("pump_ns_per_packet", "report_ns_unchanged"):
-        return f"{value:.0f}"
-    if name == "wine_idle_cpu_s_per_20s":
-        return f"{value:.3f}"
-    if name == "wine_first_line_ms":
-        return f"{value:.1f}"
-    return f"{value:.2f}"
-
-
-def write_doc(path, figures, where):
-    lines = ["# Performance", "",
-             "What the parent pays for this program, as measured by `scripts/bench` (native",
-             "figures over the simulated platform in a Release build; `wine_` figures of the real",
-             ".exe under Wine 8 and Xvfb). Ratios are taken side by side in one run. The file is",
-             "rewritten by every run.", "",
-             f"Machine: {where}", "",
-             "| figure | value | goal | met | what |", "|---|---|---|---|---|"]
-    for name, value in figures.items():
-        goal, test = GOALS.get(name, ("report", None))
-        met = "" if test is None else ("yes" if test(value) else "**no**")
-        lines.append(f"| `{name}` | {formatted(name, value)} | {goal} | {met} | {WHAT[name]} |")
-    lines += ["", "## Reading the figures", "",
-              "- The fold is SSE2 (`pmaddwd` pairwise sums, sign-bit truncating halving, one",
-              "  saturating pack), in the native and the mingw-w64 builds alike, about 8x the",
-              "  plain loop. A packet arrives freshly written by the engine's mixing thread on",
-              "  another core, so the goal figures read packets in turn from an 8 MiB pool;",
-              "  `_in_cache` reads one packet over and over. Against an AVX2 `memcpy` the SSE2",
-              "  fold reaches 0.6-0.85 from the pool (it varies between runs on a shared",
-              "  machine) and 0.35-0.6 in cache: closing the gap needs an AVX2 fold chosen at",
-              "  run time (the .exe must run on any x86-64), twice the width per instruction.",
-              "- The pump's figures count every allocation and flush between the first and the",
-              "  last timed drain; the Windows backend gives stdout a 64 KiB buffer so that the",
-              "  one flush per drain is also the one write to the pipe.",
-              "- `framehost_scale` uses child handles the simulated desktop does not list as",
-              "  windows, so that the simulation's linear window lookup does not enter the",
-              "  figure; the program's path per child is the same.", ""]
-    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    with open(path, "w") as f:
-        f.write("\n".join(lines))
 
 
 def main():
