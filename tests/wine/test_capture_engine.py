@@ -31,6 +31,18 @@ def capture(run, hwnd, *args, **kwargs):
     return start(harness.CONFIG.helper, "capture", str(hwnd), *args, env=run.env, **kwargs)
 
 
+# Wine 8 now and then kills a process at the very end of its exit when one of its threads is
+# still blocked reading a pipe (here the input watcher, when the program ends on its own while
+# its input stays open): the exit status is then -9 (SIGKILL) although the engine's log shows
+# that the process had already reached its exit (2 of 120 runs measured). Windows has no such
+# race; a run that Wine killed that way is run again.
+WINE_KILLED = -9
+
+
+def killed_by_wine_at_exit(code, run):
+    return code == WINE_KILLED and any(line.startswith("exit code=") for line in run.log().lines)
+
+
 class Chain:
     """fixture-chain: three processes of one image, the last with a window."""
 
@@ -163,28 +175,36 @@ class Stopping(EngineTest):
 
     def test_parent_closing_its_end_of_output_ends_it(self):
         window = Window()
-        run = engine.Run()
-        proc = capture(run, window.hwnd, read_stdout=False)
-        self.assertTrue(proc.err.readline(15).startswith(b"ok "))
-        self.assertIsNotNone(readline_direct(proc.stdout, 5), "no samples before the close")
-        proc.stdout.close()
-        try:
-            self.assertEqual(proc.wait(5), 0)
-        except subprocess.TimeoutExpired:
-            self.fail("still running 5 s after its output was closed while audio flowed")
+        for _ in range(3):
+            run = engine.Run()
+            proc = capture(run, window.hwnd, read_stdout=False)
+            self.assertTrue(proc.err.readline(15).startswith(b"ok "))
+            self.assertIsNotNone(readline_direct(proc.stdout, 5), "no samples before the close")
+            proc.stdout.close()
+            try:
+                code = proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.fail("still running 5 s after its output was closed while audio flowed")
+            if not killed_by_wine_at_exit(code, run):
+                break
+        self.assertEqual(code, 0)
         log = run.log()
         self.assert_released(log, "operation", "client", "capture")
         self.assert_nothing_alive(log)
 
     def test_failing_fetch_ends_it_with_the_samples_before_intact(self):
         window = Window()
-        run = engine.Run("fail get-buffer 25")
-        proc = capture(run, window.hwnd)
-        self.assertTrue(proc.err.readline(15).startswith(b"ok "))
-        try:
-            self.assertEqual(proc.wait(10), 0)
-        except subprocess.TimeoutExpired:
-            self.fail("still running after its packet could not be fetched")
+        for _ in range(3):
+            run = engine.Run("fail get-buffer 25")
+            proc = capture(run, window.hwnd)
+            self.assertTrue(proc.err.readline(15).startswith(b"ok "))
+            try:
+                code = proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.fail("still running after its packet could not be fetched")
+            if not killed_by_wine_at_exit(code, run):
+                break
+        self.assertEqual(code, 0)
         proc.out.wait_eof(5)
         log = run.log()
         self.assertEqual(len(log.handed_out()), 24)
@@ -217,7 +237,9 @@ class SetUpFailures(EngineTest):
         for point, word, released, left in FAILURES:
             with self.subTest(point=point):
                 run = engine.Run(f"fail {point}")
-                proc = capture(run, window.hwnd)
+                # Input already at its end: set-up runs whole all the same, and no thread of
+                # the program is inside a read when it exits (see WINE_KILLED).
+                proc = capture(run, window.hwnd, stdin=subprocess.DEVNULL)
                 self.assertEqual(proc.err.readline(15), f"error {word}\r\n".encode())
                 self.assertEqual(proc.wait(10), 2)
                 proc.err.wait_eof(5)
@@ -236,7 +258,7 @@ class SetUpFailures(EngineTest):
     def test_activation_that_never_completes_times_out_after_five_seconds(self):
         window = Window()
         run = engine.Run("fail never")
-        proc = capture(run, window.hwnd)
+        proc = capture(run, window.hwnd, stdin=subprocess.DEVNULL)
         line = proc.err.readline(15)
         arrived = time.time()
         self.assertEqual(line, b"error activate-timeout\r\n")

@@ -5,9 +5,9 @@ namespace engine {
 
 namespace {
 
-volatile LONG64 Fetched = 0;  // packets handed out
+volatile LONG64 Fetched = 0;       // packets handed out
 volatile LONG64 EmptyQueries = 0;  // size queries that found nothing: one ends each drain
-volatile LONG64 Fetches = 0;  // GetBuffer calls, for the scripted failure
+volatile LONG64 Fetches = 0;       // GetBuffer calls, for the scripted failure
 
 }  // namespace
 

@@ -14,7 +14,7 @@ constexpr std::int16_t kJunk = 0x5A5A;  // what a silent packet's data holds: no
 // Totals over the process, for the summary at exit.
 volatile LONG64 TotalMade = 0;
 volatile LONG64 TotalDropped = 0;
-std::vector<std::int64_t> ReadyTimes;  // by packet number, when calls are not logged
+std::vector<std::int64_t> ReadyTimes;       // by packet number, when calls are not logged
 std::vector<std::uint64_t> DroppedPackets;  // the same
 
 bool Listed(const std::vector<std::uint64_t>& numbers, std::uint64_t number) {
@@ -120,7 +120,8 @@ void PacketClock::MakePacket() {
   }
   if (!script.logCalls) {
     if (ReadyTimes.size() < ReadyTimes.capacity()) ReadyTimes.push_back(now);
-    if (!kept && DroppedPackets.size() < DroppedPackets.capacity()) DroppedPackets.push_back(number);
+    if (!kept && DroppedPackets.size() < DroppedPackets.capacity())
+      DroppedPackets.push_back(number);
   }
   if (kept) ::SetEvent(event_);
 }
