@@ -55,17 +55,6 @@ class TimedReader:
         self._thread.join(timeout)
 
 
-def rss_kib(pid):
-    try:
-        with open(f"/proc/{pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return None
-
-
 def reap(proc, timeout):
     """wait4 on the process: its exit code and its own CPU seconds (user + system)."""
     deadline = time.monotonic() + timeout
@@ -95,11 +84,11 @@ def capture_run(helper, hwnd):
     early_rss = None
     while reader.total < RUN_PACKETS * PACKET_BYTES:
         if early_rss is None and time.monotonic() - started >= RSS_EARLY_SECONDS:
-            early_rss = rss_kib(proc.pid)
+            early_rss = harness.resident_kib(proc.pid)
         if time.monotonic() - started > RUN_PACKETS / 100 * 2 + 30:
             raise SystemExit("the capture fell far behind the engine")
         time.sleep(0.05)  # the measurement window itself
-    late_rss = rss_kib(proc.pid)
+    late_rss = harness.resident_kib(proc.pid)
     wall = time.monotonic() - started
     proc.stdin.close()
     code, cpu = reap(proc, 30)

@@ -50,6 +50,19 @@ def wait_until(condition, timeout, interval=0.02):
         time.sleep(interval)
 
 
+def resident_kib(pid):
+    """VmRSS of a process (for a program under Wine, the loader started for it keeps the pid);
+    None once it is gone."""
+    try:
+        with open(f"/proc/{pid}/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
 class Stream:
     """Collects everything a pipe delivers on a reader thread; reads wait with deadlines."""
 

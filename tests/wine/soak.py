@@ -35,18 +35,6 @@ def figure(name, value):
     print(f"figure: {name} {value}", flush=True)
 
 
-def resident_kb(proc):
-    """VmRSS of the process running the .exe: the wine loader started for it keeps its pid."""
-    try:
-        with open(f"/proc/{proc.pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return None
-
-
 class Host:
     """A fixture-window process; its further top-level windows come and go in milliseconds."""
 
@@ -143,7 +131,7 @@ class Soak(unittest.TestCase):
             self.assertIsNone(helper.poll(), "the helper ended")
             lines.poll()
             elapsed = time.monotonic() - started
-            rss = resident_kb(helper)
+            rss = harness.resident_kib(helper.pid)
             if rss is not None:
                 rss_samples.append(rss)
                 if rss_at_5 is None and elapsed >= 5:
@@ -206,7 +194,7 @@ class Soak(unittest.TestCase):
                 self.fail(f"held state {expected} not reported; last {lines.poll()}")
 
         self.assertIsNone(helper.poll(), "the helper ended")
-        rss_end = resident_kb(helper)
+        rss_end = harness.resident_kib(helper.pid)
         code = finish(helper, 10)
         lines.poll()
         self.assertEqual(code, 0)

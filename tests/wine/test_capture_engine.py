@@ -43,6 +43,25 @@ def killed_by_wine_at_exit(code, run):
     return code == WINE_KILLED and any(line.startswith("exit code=") for line in run.log().lines)
 
 
+def ending_on_its_own(script, hwnd, end, timeout, **kwargs):
+    """A capture that ends by itself once end(proc) has been done: (run, proc, exit code), the
+    code not None. Runs again (three times at most) when Wine killed it (WINE_KILLED)."""
+    for _ in range(3):
+        run = engine.Run(*script)
+        proc = capture(run, hwnd, **kwargs)
+        status = proc.err.readline(15)
+        if not status or not status.startswith(b"ok "):
+            raise AssertionError(f"capture did not start: {status!r}")
+        end(proc)
+        try:
+            code = proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return run, proc, None
+        if not killed_by_wine_at_exit(code, run):
+            break
+    return run, proc, code
+
+
 class Chain:
     """fixture-chain: three processes of one image, the last with a window."""
 
@@ -174,37 +193,20 @@ class Stopping(EngineTest):
         self.assertEqual(proc.out.all(), run.log().expected_pcm())
 
     def test_parent_closing_its_end_of_output_ends_it(self):
-        window = Window()
-        for _ in range(3):
-            run = engine.Run()
-            proc = capture(run, window.hwnd, read_stdout=False)
-            self.assertTrue(proc.err.readline(15).startswith(b"ok "))
+        def close_output(proc):
             self.assertIsNotNone(readline_direct(proc.stdout, 5), "no samples before the close")
             proc.stdout.close()
-            try:
-                code = proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.fail("still running 5 s after its output was closed while audio flowed")
-            if not killed_by_wine_at_exit(code, run):
-                break
-        self.assertEqual(code, 0)
+
+        run, _, code = ending_on_its_own([], Window().hwnd, close_output, 5, read_stdout=False)
+        self.assertEqual(code, 0, "still running 5 s after its output was closed")
         log = run.log()
         self.assert_released(log, "operation", "client", "capture")
         self.assert_nothing_alive(log)
 
     def test_failing_fetch_ends_it_with_the_samples_before_intact(self):
-        window = Window()
-        for _ in range(3):
-            run = engine.Run("fail get-buffer 25")
-            proc = capture(run, window.hwnd)
-            self.assertTrue(proc.err.readline(15).startswith(b"ok "))
-            try:
-                code = proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.fail("still running after its packet could not be fetched")
-            if not killed_by_wine_at_exit(code, run):
-                break
-        self.assertEqual(code, 0)
+        run, proc, code = ending_on_its_own(["fail get-buffer 25"], Window().hwnd,
+                                            lambda proc: None, 10)
+        self.assertEqual(code, 0, "still running after its packet could not be fetched")
         proc.out.wait_eof(5)
         log = run.log()
         self.assertEqual(len(log.handed_out()), 24)
