@@ -16,8 +16,7 @@ interface Subscriber {
  * latest one), or listen for `report`, `end` (exit code) and `error` events.
  */
 export class ForegroundWatcher extends EventEmitter implements AsyncIterable<ForegroundReport> {
-  /** The latest report, undefined before the first. */
-  latest: ForegroundReport | undefined;
+  private latestReport: ForegroundReport | undefined;
   private readonly program: Program;
   private readonly subscribers = new Set<Subscriber>();
   private readonly ended: Promise<number>;
@@ -50,6 +49,11 @@ export class ForegroundWatcher extends EventEmitter implements AsyncIterable<For
     );
   }
 
+  /** The latest report, undefined before the first. */
+  get latest(): ForegroundReport | undefined {
+    return this.latestReport;
+  }
+
   /** The process id of the program (undefined if it could not be started). */
   get pid(): number | undefined {
     return this.program.child.pid;
@@ -66,7 +70,7 @@ export class ForegroundWatcher extends EventEmitter implements AsyncIterable<For
   }
 
   [Symbol.asyncIterator](): AsyncIterator<ForegroundReport> {
-    const waiting: ForegroundReport[] = this.latest === undefined ? [] : [this.latest];
+    const waiting: ForegroundReport[] = this.latestReport === undefined ? [] : [this.latestReport];
     let wake: (() => void) | undefined;
     let done: { error?: Error } | undefined = this.outcome;
     const subscriber: Subscriber = {
@@ -106,7 +110,7 @@ export class ForegroundWatcher extends EventEmitter implements AsyncIterable<For
       this.program.closeInput();
       return;
     }
-    this.latest = report;
+    this.latestReport = report;
     this.emit("report", report);
     for (const subscriber of this.subscribers) subscriber.push(report);
   }
