@@ -24,7 +24,8 @@ async function foreground(window: FixtureWindow): Promise<void> {
   console.log("== foreground: reports of the fixture window");
   const watcher = watchForeground(real);
   const reports = watcher[Symbol.asyncIterator]();
-  const next = async (timeoutMs = TICK_MS) => (await withDeadline("a report", reports.next(), timeoutMs)).value as ForegroundReport;
+  const next = async (timeoutMs = TICK_MS) =>
+    (await withDeadline("a report", reports.next(), timeoutMs)).value as ForegroundReport;
   console.log(`  at start              ${show(await next(15_000))}`);
   for (const step of ["move -60 120 640 360", "minimize", "restore"]) {
     await window.command(step);
@@ -41,7 +42,11 @@ async function capture(window: FixtureWindow): Promise<void> {
   console.log(`  ok: root pid ${capturing.rootPid}, exe ${capturing.rootExe}`);
   const written = writeWav(capturing.audio, wavPath);
   const dataBytes = packets * 480 * 2;
-  await waitFor("the whole tone in the file", () => (statSync(wavPath, { throwIfNoEntry: false })?.size ?? 0) >= 44 + dataBytes, 30_000);
+  await waitFor(
+    "the whole tone in the file",
+    () => (statSync(wavPath, { throwIfNoEntry: false })?.size ?? 0) >= 44 + dataBytes,
+    30_000,
+  );
   console.log(`  stop() gave exit code ${await capturing.stop()}`);
   const result = await written;
   console.log(`  wrote ${wavPath}`);
@@ -50,8 +55,11 @@ async function capture(window: FixtureWindow): Promise<void> {
   const samples = Int16Array.from({ length: result.dataBytes / 2 }, (_, i) => file.readInt16LE(44 + 2 * i));
   const peak = samples.reduce((most, s) => Math.max(most, Math.abs(s)), 0);
   const measured = frequency(samples, 48000);
-  console.log(`  ${result.seconds.toFixed(2)} s, peak ${peak} (${(20 * Math.log10(peak / 32768)).toFixed(1)} dBFS), ${measured.toFixed(2)} Hz measured`);
-  if (Math.abs(measured - toneHz) > 0.5) throw new Error(`measured ${measured.toFixed(2)} Hz, the engine played ${toneHz} Hz`);
+  console.log(
+    `  ${result.seconds.toFixed(2)} s, peak ${peak} (${(20 * Math.log10(peak / 32768)).toFixed(1)} dBFS), ${measured.toFixed(2)} Hz measured`,
+  );
+  if (Math.abs(measured - toneHz) > 0.5)
+    throw new Error(`measured ${measured.toFixed(2)} Hz, the engine played ${toneHz} Hz`);
 }
 
 /** Frequency from the rising zero crossings, each placed between its two samples. */

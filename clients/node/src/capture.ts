@@ -94,7 +94,8 @@ export async function captureWindow(hwnd: WindowHandle, options: CaptureOptions 
     const end = await program.exited;
     audio.destroy();
     if (status?.kind === "error") throw new CaptureError(status.word, command, end);
-    if (status?.kind === "usage") throw new UsageError("tessik-helper did not accept the command line", command, end);
+    if (status?.kind === "usage")
+      throw new UsageError("tessik-helper did not accept the command line", command, end);
     const others = stderr.others.length > 0 ? `; its standard error: ${stderr.others.join(" / ")}` : "";
     throw program.failure(`tessik-helper ended before its status line${others}`, end);
   }

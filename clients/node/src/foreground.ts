@@ -36,9 +36,14 @@ export class ForegroundWatcher extends EventEmitter implements AsyncIterable<For
       ([end, , status]) => {
         const { command } = this.program;
         if (this.badLine !== undefined) {
-          throw new HelperError(`tessik-helper wrote a line that is not a report: ${JSON.stringify(this.badLine)}`, command, end);
+          throw new HelperError(
+            `tessik-helper wrote a line that is not a report: ${JSON.stringify(this.badLine)}`,
+            command,
+            end,
+          );
         }
-        if (status?.kind === "usage") throw new UsageError("tessik-helper did not accept the command line", command, end);
+        if (status?.kind === "usage")
+          throw new UsageError("tessik-helper did not accept the command line", command, end);
         if (end.exitCode !== 0) throw this.program.failure("tessik-helper ended unexpectedly", end);
         return 0;
       },

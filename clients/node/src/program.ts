@@ -62,7 +62,8 @@ export function startProgram(args: readonly string[], options: HelperOptions = {
     startError: () => startError,
     closeInput: () => child.stdin.end(),
     failure: (message, end) => {
-      if (startError) return new HelperError(`could not start ${exe}: ${startError.message}`, command, end, startError);
+      if (startError)
+        return new HelperError(`could not start ${exe}: ${startError.message}`, command, end, startError);
       const how = end.signal ? `signal ${end.signal}` : `exit code ${end.exitCode}`;
       return new HelperError(`${message} (${how})`, command, end);
     },

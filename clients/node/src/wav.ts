@@ -48,7 +48,11 @@ export interface WavResult {
  * then sets the sizes in its header. If the stream errors, the file is still completed with
  * what arrived, and the promise rejects with the stream's error.
  */
-export async function writeWav(pcm: Readable, path: string, format: PcmFormat = PCM_FORMAT): Promise<WavResult> {
+export async function writeWav(
+  pcm: Readable,
+  path: string,
+  format: PcmFormat = PCM_FORMAT,
+): Promise<WavResult> {
   const file = await open(path, "w");
   let dataBytes = 0;
   let failure: unknown;

@@ -44,7 +44,15 @@ test("foreground: lines cut anywhere, in the middle of a character too, arrive w
   const watcher = watchForeground(as("reports-in-pieces"));
   const heard: ForegroundReport[] = [];
   watcher.on("report", (report) => heard.push(report));
-  const window = { pid: 7, x: -5, y: 0, w: 10, h: 20, fullScreen: true, exe: 'a"b\\c\u0001 \u00e9\u65e5\ud83c\udfb5.exe' };
+  const window = {
+    pid: 7,
+    x: -5,
+    y: 0,
+    w: 10,
+    h: 20,
+    fullScreen: true,
+    exe: 'a"b\\c\u0001 \u00e9\u65e5\ud83c\udfb5.exe',
+  };
   const reports: ForegroundReport[] = [];
   for await (const report of watcher) {
     reports.push(report);
@@ -91,7 +99,10 @@ test("foreground: a line that is not a report is an error, not a guess", async (
 test("a usage line and exit 1 are a UsageError", async () => {
   const watcher = watchForeground(as("usage"));
   await assert.rejects(watcher.stop(), (error) => error instanceof UsageError && error.exitCode === 1);
-  await assert.rejects(captureWindow(1n, as("usage")), (error) => error instanceof UsageError && error.exitCode === 1);
+  await assert.rejects(
+    captureWindow(1n, as("usage")),
+    (error) => error instanceof UsageError && error.exitCode === 1,
+  );
 });
 
 test("a program that cannot be started is a HelperError with its cause", async () => {
@@ -105,8 +116,19 @@ test("a program that cannot be started is a HelperError with its cause", async (
 });
 
 test("capture: each word is a CaptureError with the word, what it means and exit code 2", async () => {
-  const words: CaptureErrorWord[] = ["no-window", "no-process", "self", "com", "activate",
-    "activate-timeout", "unsupported", "client", "initialize", "service", "start"];
+  const words: CaptureErrorWord[] = [
+    "no-window",
+    "no-process",
+    "self",
+    "com",
+    "activate",
+    "activate-timeout",
+    "unsupported",
+    "client",
+    "initialize",
+    "service",
+    "start",
+  ];
   for (const word of words) {
     await assert.rejects(captureWindow(5, as(`error:${word}`)), (error: CaptureError) => {
       assert.ok(error instanceof CaptureError, word);
@@ -118,8 +140,11 @@ test("capture: each word is a CaptureError with the word, what it means and exit
     });
   }
   // A word the contract does not have is no CaptureError.
-  await assert.rejects(captureWindow(5, as("error:melted")),
-    (error) => !(error instanceof CaptureError) && error instanceof HelperError && /error melted/.test(error.message));
+  await assert.rejects(
+    captureWindow(5, as("error:melted")),
+    (error) =>
+      !(error instanceof CaptureError) && error instanceof HelperError && /error melted/.test(error.message),
+  );
 });
 
 test("capture: the handle's forms keep all 64 bits; bad ones are refused before starting", async () => {
@@ -139,9 +164,18 @@ test("capture: the handle's forms keep all 64 bits; bad ones are refused before 
     assert.equal(await capture.stop(), 0);
   }
   const refused: [Parameters<typeof captureWindow>[0], number | undefined][] = [
-    [-1n, undefined], [1n << 64n, undefined], ["0x10", undefined], [" 1", undefined], ["", undefined],
-    [1.5, undefined], [Number.NaN, undefined], [2 ** 53, undefined], [Uint8Array.of(1, 2, 3), undefined],
-    [1, -1], [1, 2 ** 32], [1, 0.5],
+    [-1n, undefined],
+    [1n << 64n, undefined],
+    ["0x10", undefined],
+    [" 1", undefined],
+    ["", undefined],
+    [1.5, undefined],
+    [Number.NaN, undefined],
+    [2 ** 53, undefined],
+    [Uint8Array.of(1, 2, 3), undefined],
+    [1, -1],
+    [1, 2 ** 32],
+    [1, 0.5],
   ];
   for (const [hwnd, excludePid] of refused) {
     await assert.rejects(captureWindow(hwnd, { ...as("arguments"), excludePid }), RangeError, String(hwnd));
@@ -175,9 +209,12 @@ test("capture: the program dying mid-stream: every byte that arrived, then its e
   // Read only once the program is gone: what the stream held by then must still come out.
   await assert.rejects(capture.ended, (error: HelperError) => error.exitCode === 5);
   const chunks: Buffer[] = [];
-  await assert.rejects(async () => {
-    for await (const chunk of capture.audio) chunks.push(chunk as Buffer);
-  }, (error: HelperError) => error instanceof HelperError && error.exitCode === 5);
+  await assert.rejects(
+    async () => {
+      for await (const chunk of capture.audio) chunks.push(chunk as Buffer);
+    },
+    (error: HelperError) => error instanceof HelperError && error.exitCode === 5,
+  );
   assert.deepEqual(Buffer.concat(chunks), samples(3000));
 });
 

@@ -83,7 +83,8 @@ async function run(): Promise<number> {
       void inputEnded.then(() => (ended = true));
       while (!ended) {
         // Waits in its write while the parent does not read, as the program does.
-        if (!process.stdout.write(samples(480, first))) await new Promise((r) => process.stdout.once("drain", r));
+        if (!process.stdout.write(samples(480, first)))
+          await new Promise((r) => process.stdout.once("drain", r));
         first += 480;
         await sleep(5);
       }

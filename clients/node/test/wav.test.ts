@@ -14,21 +14,38 @@ after(() => rm(folder, { recursive: true, force: true }));
 // RIFF header of 16-bit mono PCM at 48000 Hz, field by field.
 function expectedHeader(dataBytes: number, riffBytes: number): Buffer {
   const fields: [string, number | string][] = [
-    ["ascii", "RIFF"], ["u32", riffBytes], ["ascii", "WAVE"], ["ascii", "fmt "], ["u32", 16],
-    ["u16", 1], ["u16", 1], ["u32", 48000], ["u32", 96000], ["u16", 2], ["u16", 16],
-    ["ascii", "data"], ["u32", dataBytes],
+    ["ascii", "RIFF"],
+    ["u32", riffBytes],
+    ["ascii", "WAVE"],
+    ["ascii", "fmt "],
+    ["u32", 16],
+    ["u16", 1],
+    ["u16", 1],
+    ["u32", 48000],
+    ["u32", 96000],
+    ["u16", 2],
+    ["u16", 16],
+    ["ascii", "data"],
+    ["u32", dataBytes],
   ];
-  return Buffer.concat(fields.map(([kind, value]) => {
-    if (kind === "ascii") return Buffer.from(value as string, "ascii");
-    const b = Buffer.alloc(kind === "u32" ? 4 : 2);
-    if (kind === "u32") b.writeUInt32LE(value as number);
-    else b.writeUInt16LE(value as number);
-    return b;
-  }));
+  return Buffer.concat(
+    fields.map(([kind, value]) => {
+      if (kind === "ascii") return Buffer.from(value as string, "ascii");
+      const b = Buffer.alloc(kind === "u32" ? 4 : 2);
+      if (kind === "u32") b.writeUInt32LE(value as number);
+      else b.writeUInt16LE(value as number);
+      return b;
+    }),
+  );
 }
 
 test("a stream of unknown length gets its sizes once it ended", async () => {
-  const chunks = [Buffer.from([1, 0, 2]), Buffer.from([0, 0xff, 0x7f]), Buffer.alloc(0), Buffer.from([0, 0x80])];
+  const chunks = [
+    Buffer.from([1, 0, 2]),
+    Buffer.from([0, 0xff, 0x7f]),
+    Buffer.alloc(0),
+    Buffer.from([0, 0x80]),
+  ];
   const path = join(folder, "ended.wav");
   const result = await writeWav(Readable.from(chunks), path);
   const file = await readFile(path);

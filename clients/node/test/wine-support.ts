@@ -10,7 +10,8 @@ import type { HelperOptions } from "tessik-helper";
 
 function setting(name: string): string {
   const value = process.env[name];
-  if (value === undefined) throw new Error(`${name} is not set: run these tests through tests/wine/run_node_tests.py`);
+  if (value === undefined)
+    throw new Error(`${name} is not set: run these tests through tests/wine/run_node_tests.py`);
   return value;
 }
 
@@ -19,14 +20,20 @@ const fixtures = setting("TESSIK_TEST_FIXTURES");
 export const temp = setting("TESSIK_TEST_TEMP");
 const tempAsWindowsNamesIt = setting("TESSIK_TEST_TEMP_WINDOWS");
 const engineOverrides = setting("TESSIK_TEST_ENGINE_OVERRIDES");
-export const launcher = setting("TESSIK_TEST_LAUNCHER").split(" ").filter((word) => word !== "");
+export const launcher = setting("TESSIK_TEST_LAUNCHER")
+  .split(" ")
+  .filter((word) => word !== "");
 /** Node itself runs under Wine, as Windows' Node. */
 export const windowsNode = process.platform === "win32";
 
 /** The client's options for the real program (Wine's own audio engine). */
 export const real: HelperOptions = { exe: helper, launcher };
 
-export async function waitFor<T>(what: string, condition: () => T | undefined | false, timeoutMs: number): Promise<T> {
+export async function waitFor<T>(
+  what: string,
+  condition: () => T | undefined | false,
+  timeoutMs: number,
+): Promise<T> {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
     const value = condition();
@@ -54,7 +61,14 @@ export class FixtureWindow {
   }
 
   static async open(x = 120, y = 90, w = 420, h = 300): Promise<FixtureWindow> {
-    const command = [...launcher, join(fixtures, "fixture-window.exe"), String(x), String(y), String(w), String(h)];
+    const command = [
+      ...launcher,
+      join(fixtures, "fixture-window.exe"),
+      String(x),
+      String(y),
+      String(w),
+      String(h),
+    ];
     const child = spawn(command[0]!, command.slice(1), { stdio: ["pipe", "pipe", "pipe"] });
     child.stderr.resume();
     const lines = createInterface({ input: child.stdout })[Symbol.asyncIterator]();
@@ -77,7 +91,9 @@ export class FixtureWindow {
 
   close(): Promise<unknown> {
     this.child.stdin.end();
-    return this.child.exitCode === null ? new Promise((resolve) => this.child.once("exit", resolve)) : Promise.resolve();
+    return this.child.exitCode === null
+      ? new Promise((resolve) => this.child.once("exit", resolve))
+      : Promise.resolve();
   }
 }
 
@@ -109,7 +125,10 @@ export class EngineRun {
     writeFileSync(script, [`log ${logAsWindowsNamesIt}`, ...directives].map((line) => `${line}\n`).join(""));
     // Empty overrides: every run loads the engine already (under Windows' Node, see
     // run_node_tests.py); Wine would not take them from this process's environment anyway.
-    const env: NodeJS.ProcessEnv = { ...process.env, TESSIK_ENGINE_SCRIPT: `${tempAsWindowsNamesIt}\\${name}.script` };
+    const env: NodeJS.ProcessEnv = {
+      ...process.env,
+      TESSIK_ENGINE_SCRIPT: `${tempAsWindowsNamesIt}\\${name}.script`,
+    };
     if (engineOverrides !== "") env.WINEDLLOVERRIDES = engineOverrides;
     this.options = { ...real, env };
   }
@@ -121,7 +140,11 @@ export class EngineRun {
 
   /** The log once the engine wrote its last line, at the program's exit. */
   async log(): Promise<EngineLog> {
-    await waitFor("the engine's log to be complete", () => existsSync(this.logPath) && new EngineLog(this.logPath).has("exit"), 10_000);
+    await waitFor(
+      "the engine's log to be complete",
+      () => existsSync(this.logPath) && new EngineLog(this.logPath).has("exit"),
+      10_000,
+    );
     return new EngineLog(this.logPath);
   }
 }
@@ -138,7 +161,9 @@ export class EngineLog {
   readonly lines: string[];
 
   constructor(path: string) {
-    this.lines = readFileSync(path, "utf8").split("\n").filter((line) => line.trim() !== "");
+    this.lines = readFileSync(path, "utf8")
+      .split("\n")
+      .filter((line) => line.trim() !== "");
   }
 
   has(line: string): boolean {
@@ -152,16 +177,24 @@ export class EngineLog {
   /** The packets GetBuffer handed out, in order. */
   handedOut(): HandedOut[] {
     return this.lines
-      .filter((line) => line.startsWith("get-buffer ") && line.includes(" frame=") && line.endsWith("status=0x00000000"))
+      .filter(
+        (line) =>
+          line.startsWith("get-buffer ") && line.includes(" frame=") && line.endsWith("status=0x00000000"),
+      )
       .map((line) => this.fields(line))
-      .map((f) => ({ firstFrame: Number(f.frame), frames: Number(f.frames), zeros: (parseInt(f.flags!, 16) & SILENT) !== 0 || f.data === "null" }));
+      .map((f) => ({
+        firstFrame: Number(f.frame),
+        frames: Number(f.frames),
+        zeros: (parseInt(f.flags!, 16) & SILENT) !== 0 || f.data === "null",
+      }));
   }
 
   /** What the contract says the program writes for those packets: the mono fold of each frame. */
   expectedPcm(): Buffer {
     const parts = this.handedOut().map(({ firstFrame, frames, zeros }) => {
       const out = Buffer.alloc(frames * 2);
-      if (!zeros) for (let i = 0; i < frames; i++) out.writeInt16LE(fold(...patternFrame(firstFrame + i)), i * 2);
+      if (!zeros)
+        for (let i = 0; i < frames; i++) out.writeInt16LE(fold(...patternFrame(firstFrame + i)), i * 2);
       return out;
     });
     return Buffer.concat(parts);
@@ -174,7 +207,16 @@ export class EngineLog {
 
 // The engine's test pattern: extremes and odd sums, then a multiplicative hash of the index.
 function patternFrame(index: number): [number, number] {
-  const edges: [number, number][] = [[-32768, -32768], [32767, 32767], [-3, 0], [3, 0], [-1, 0], [1, 0], [32767, -32768], [-32768, -1]];
+  const edges: [number, number][] = [
+    [-32768, -32768],
+    [32767, 32767],
+    [-3, 0],
+    [3, 0],
+    [-1, 0],
+    [1, 0],
+    [32767, -32768],
+    [-32768, -1],
+  ];
   if (index % 16 < 8) return edges[index % 16]!;
   const hash = Number((BigInt(index) * 2654435761n) & 0xffffffffn);
   return [toInt16(hash & 0xffff), toInt16(hash >>> 16)];

@@ -20,7 +20,17 @@ import {
   type ForegroundReport,
 } from "tessik-helper";
 
-import { EngineRun, FixtureWindow, helper, launcher, real, temp, waitFor, windowsNode, withDeadline } from "./wine-support.js";
+import {
+  EngineRun,
+  FixtureWindow,
+  helper,
+  launcher,
+  real,
+  temp,
+  waitFor,
+  windowsNode,
+  withDeadline,
+} from "./wine-support.js";
 
 const TICK_MS = 3500; // one 2000 ms period and slack for Wine's scheduling
 const PACKET_BYTES = 480 * 2;
@@ -41,13 +51,18 @@ function rawStderr(...args: string[]): Promise<{ code: number | null; stderr: Bu
   child.stderr.on("data", (chunk: Buffer) => chunks.push(chunk));
   child.stdout.resume();
   child.stdin.end();
-  return new Promise((resolve) => child.on("close", (code) => resolve({ code, stderr: Buffer.concat(chunks) })));
+  return new Promise((resolve) =>
+    child.on("close", (code) => resolve({ code, stderr: Buffer.concat(chunks) })),
+  );
 }
 
 test("standard error lines end in CR LF with this Node as the parent", async () => {
   const usage = await rawStderr();
   assert.equal(usage.code, 1);
-  assert.equal(usage.stderr.toString("latin1"), "usage: tessik-helper foreground | capture <hwnd> [<exclude pid>]\r\n");
+  assert.equal(
+    usage.stderr.toString("latin1"),
+    "usage: tessik-helper foreground | capture <hwnd> [<exclude pid>]\r\n",
+  );
   const noWindow = await rawStderr("capture", "0");
   assert.equal(noWindow.code, 2);
   assert.equal(noWindow.stderr.toString("latin1"), "error no-window\r\n");
@@ -55,11 +70,16 @@ test("standard error lines end in CR LF with this Node as the parent", async () 
 
 test("foreground: reports of a window that moves and minimizes, then stop() and exit 0", async () => {
   const window = await openWindow(120, 90, 420, 300);
-  const report = (bounds = window.bounds): ForegroundReport =>
-    ({ pid: window.pid, ...bounds, fullScreen: false, exe: "fixture-window.exe" });
+  const report = (bounds = window.bounds): ForegroundReport => ({
+    pid: window.pid,
+    ...bounds,
+    fullScreen: false,
+    exe: "fixture-window.exe",
+  });
   const watcher = watchForeground(real);
   const reports = watcher[Symbol.asyncIterator]();
-  const next = async (what: string, timeoutMs = TICK_MS) => (await withDeadline(what, reports.next(), timeoutMs)).value;
+  const next = async (what: string, timeoutMs = TICK_MS) =>
+    (await withDeadline(what, reports.next(), timeoutMs)).value;
 
   assert.deepEqual(await next("the first report", 15_000), report());
   await window.command("move -40 60 500 320");
@@ -81,7 +101,11 @@ test("capture: the ok line's fields, the exact PCM, and a WAV that a reader acce
   assert.equal(capture.rootExe, "fixture-window.exe");
   const wav = join(temp, "capture.wav");
   const written = writeWav(capture.audio, wav);
-  await waitFor("60 packets in the file", () => statSync(wav, { throwIfNoEntry: false })?.size === 44 + 60 * PACKET_BYTES, 15_000);
+  await waitFor(
+    "60 packets in the file",
+    () => statSync(wav, { throwIfNoEntry: false })?.size === 44 + 60 * PACKET_BYTES,
+    15_000,
+  );
   assert.equal(await capture.stop(), 0);
   const { dataBytes } = await written;
 
@@ -91,13 +115,24 @@ test("capture: the ok line's fields, the exact PCM, and a WAV that a reader acce
   assert.equal(dataBytes, expected.length);
   if (!windowsNode) {
     // Python's wave module as the reader: it checks the header and gives back the frames.
-    const read = execFileSync("python3", ["-c", [
-      "import sys, wave",
-      "w = wave.open(sys.argv[1])",
-      "sys.stderr.write('%d %d %d %d' % (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()))",
-      "sys.stdout.buffer.write(w.readframes(w.getnframes()))",
-    ].join("\n"), wav], { stdio: ["ignore", "pipe", "pipe"], maxBuffer: 1 << 24 });
-    assert.ok(read.equals(expected), "the frames the reader gives back are the PCM the engine's packets fold to");
+    const read = execFileSync(
+      "python3",
+      [
+        "-c",
+        [
+          "import sys, wave",
+          "w = wave.open(sys.argv[1])",
+          "sys.stderr.write('%d %d %d %d' % (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()))",
+          "sys.stdout.buffer.write(w.readframes(w.getnframes()))",
+        ].join("\n"),
+        wav,
+      ],
+      { stdio: ["ignore", "pipe", "pipe"], maxBuffer: 1 << 24 },
+    );
+    assert.ok(
+      read.equals(expected),
+      "the frames the reader gives back are the PCM the engine's packets fold to",
+    );
   }
 });
 
@@ -112,11 +147,20 @@ test("capture: every error word that the stand-in engine or Wine can cause is a 
     });
   };
   // The one that takes 5 s runs beside the others.
-  const timeout = expectWord("activate-timeout", captureWindow(window.hwnd, new EngineRun("fail never").options));
+  const timeout = expectWord(
+    "activate-timeout",
+    captureWindow(window.hwnd, new EngineRun("fail never").options),
+  );
   const failures: [string, CaptureErrorWord][] = [
-    ["request", "activate"], ["status", "unsupported"], ["no-interface", "unsupported"],
-    ["result", "unsupported"], ["no-client", "client"], ["initialize", "initialize"],
-    ["set-event", "service"], ["get-service", "service"], ["start", "start"],
+    ["request", "activate"],
+    ["status", "unsupported"],
+    ["no-interface", "unsupported"],
+    ["result", "unsupported"],
+    ["no-client", "client"],
+    ["initialize", "initialize"],
+    ["set-event", "service"],
+    ["get-service", "service"],
+    ["start", "start"],
   ];
   for (const [point, word] of failures) {
     await expectWord(word, captureWindow(window.hwnd, new EngineRun(`fail ${point}`).options));
@@ -146,6 +190,8 @@ test("capture: the program dying mid-stream errors the audio after the bytes it 
   await assert.rejects(capture.ended, HelperError);
   const received = Buffer.concat(chunks);
   const expected = run.logSoFar().expectedPcm();
-  assert.ok(received.length <= expected.length && received.equals(expected.subarray(0, received.length)),
-    `${received.length} bytes received are not the start of the ${expected.length} the engine handed out`);
+  assert.ok(
+    received.length <= expected.length && received.equals(expected.subarray(0, received.length)),
+    `${received.length} bytes received are not the start of the ${expected.length} the engine handed out`,
+  );
 });
