@@ -22,6 +22,7 @@ int PrintUsage() {
 void PrepareProcess() {
   MainThreadId = platform::GetCurrentThreadId();
   platform::SetStdoutBinary();
+  platform::SetStderrText();
   platform::SetPriorityClass(platform::GetCurrentProcess(), platform::kBelowNormalPriorityClass);
   // Without the watcher the modes still end on their own output failures.
   platform::Handle watcher = platform::CreateThread(InputWatcher, nullptr);

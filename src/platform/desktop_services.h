@@ -131,9 +131,11 @@ std::int32_t WideCharToMultiByte(std::uint32_t codePage, std::uint32_t flags, co
 
 // Standard streams. Standard input is read raw through its handle; standard output (binary)
 // and standard error (text: LF leaves as CR LF) go through the C runtime's buffered streams.
+// Both modes are set at start-up: a parent may hand over its own mode flags with the handles.
 Handle GetStdHandle(std::uint32_t which);
 bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read);
 void SetStdoutBinary();
+void SetStderrText();
 std::size_t WriteStdout(const void* bytes, std::size_t size);  // bytes taken by the stream
 bool FlushStdout();  // false when the stream has failed since it was last flushed
 std::size_t WriteStderr(const void* bytes, std::size_t size);

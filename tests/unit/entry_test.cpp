@@ -35,11 +35,29 @@ TEST_F(EntryTest, StartUpPreparesTheProcessBeforeLookingAtTheCommand) {
   const sim::Record& record = sim::Recorded();
   EXPECT_EQ(MainThreadId, sim::ThreadIdOfCaller());
   EXPECT_TRUE(record.stdoutBinary);
+  EXPECT_TRUE(record.stderrText);
   EXPECT_EQ(record.priorityClasses, std::vector<std::uint32_t>{0x4000});
   EXPECT_TRUE(record.threadPriorities.empty());
   sim::CloseStdin();  // the watcher is running: it ends, stops and wakes the main thread
   EXPECT_EQ(StopRequested.load(), 1);
   EXPECT_EQ(record.quitPostsToThread, 1);
+}
+
+// Node hands standard error over in binary mode, and Wine's C runtime keeps that mode.
+TEST_F(EntryTest, StandardErrorLinesEndInCrLfWhenTheParentHandsItOverBinary) {
+  const struct {
+    std::vector<std::wstring> args;
+    const char* err;
+  } cases[] = {
+      {{}, kUsageLine},
+      {{L"capture", L"abc"}, "error no-window\r\n"},
+  };
+  for (const auto& c : cases) {
+    ResetAll();
+    sim::Model().stderrStartsBinary = true;
+    RunProgram(c.args);
+    EXPECT_EQ(sim::Recorded().stderrBytes, c.err);
+  }
 }
 
 TEST_F(EntryTest, CaptureRaisesPrioritiesAndReadsItsNumbers) {

@@ -235,6 +235,7 @@ const std::pair<const char*, const char*> kNotChecked[] = {
     {"SetThreadPriority", "priorities are best effort; the modes run the same without them"},
     {"CloseHandle", "nothing can be done about a refused close; every row checks the balance"},
     {"SetStdoutBinary", "returns nothing"},
+    {"SetStderrText", "returns nothing"},
     {"WriteStderr", "the parent has no other channel; the exit code still tells the outcome"},
     {"FlushStderr", "the parent has no other channel; the exit code still tells the outcome"},
     {"CoUninitialize", "returns nothing"},

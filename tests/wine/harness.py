@@ -137,9 +137,9 @@ BASE_OVERRIDES = "mscoree,mshtml=;" + ",".join(STANDIN_DLLS) + "=b"
 class Wine:
     """A private Xvfb display and Wine prefix for one run of the tests."""
 
-    def __init__(self, work):
+    def __init__(self, work, prefix_name="wineprefix-test"):
         work = os.path.abspath(work)
-        self.prefix = os.path.join(work, "wineprefix-test")
+        self.prefix = os.path.join(work, prefix_name)
         self.temp = tempfile.mkdtemp(prefix="wine-tests-", dir=work)
         self.xvfb = None
         self.env = dict(os.environ)

@@ -76,13 +76,17 @@ struct Desktop {
   // and fail flushes from the given flush number on (1 is the first flush).
   std::size_t stdoutCapacity = SIZE_MAX;
   int stdoutFlushFailsFrom = 0;  // 0: never
+  // Standard error as a parent may hand it over: in binary mode until the program sets text
+  // mode (Node under Wine's C runtime); otherwise in text mode, as Windows' runtime opens it.
+  bool stderrStartsBinary = false;
 };
 
 // What the program did, for the test to read back.
 struct Record {
   std::string stdoutBytes;  // as the parent would read them (translated unless binary)
-  std::string stderrBytes;  // text mode: each LF arrives as CR LF
+  std::string stderrBytes;  // in text mode each LF arrives as CR LF
   bool stdoutBinary = false;
+  bool stderrText = false;
   int stdoutFlushes = 0;
   int stderrFlushes = 0;
   std::vector<std::size_t> stdoutSizeAtFlush;  // size of stdoutBytes at each flush

@@ -77,6 +77,8 @@ std::int32_t WideCharToMultiByte(std::uint32_t codePage, std::uint32_t, const wc
 
 void SetStdoutBinary() { sim::Recorded().stdoutBinary = true; }
 
+void SetStderrText() { sim::Recorded().stderrText = true; }
+
 // The pipe takes at most stdoutCapacity bytes in all; a write past that is short and leaves
 // the stream in error until the end, as a broken pipe would.
 std::size_t WriteStdout(const void* bytes, std::size_t size) {
@@ -105,7 +107,12 @@ bool FlushStdout() {
 std::size_t WriteStderr(const void* bytes, std::size_t size) {
   // A completion that came too late for the program's wait arrives while it reports.
   sim::detail::StartDueCompletions();
-  AppendText(sim::Recorded().stderrBytes, static_cast<const char*>(bytes), size);
+  sim::detail::DesktopState& s = State();
+  const char* data = static_cast<const char*>(bytes);
+  if (s.record.stderrText || !s.model.stderrStartsBinary)
+    AppendText(s.record.stderrBytes, data, size);
+  else
+    s.record.stderrBytes.append(data, size);
   return size;
 }
 

@@ -43,6 +43,11 @@ void SetStdoutBinary() {
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }
 
+// A parent may pass C runtime mode flags along with the standard handles (Node does). Windows'
+// runtime opens standard error in text mode regardless; Wine's keeps the parent's flags, which
+// left it binary under Node, its lines ending in a bare LF.
+void SetStderrText() { _setmode(_fileno(stderr), _O_TEXT); }
+
 std::size_t WriteStdout(const void* bytes, std::size_t size) {
   if (size == 0) return 0;
   return std::fwrite(bytes, 1, size, stdout);
