@@ -31,35 +31,19 @@ def capture(run, hwnd, *args, **kwargs):
     return start(harness.CONFIG.helper, "capture", str(hwnd), *args, env=run.env, **kwargs)
 
 
-# Wine 8 now and then kills a process at the very end of its exit when one of its threads is
-# still blocked reading a pipe (here the input watcher, when the program ends on its own while
-# its input stays open): the exit status is then -9 (SIGKILL) although the engine's log shows
-# that the process had already reached its exit (2 of 120 runs measured). Windows has no such
-# race; a run that Wine killed that way is run again.
-WINE_KILLED = -9
-
-
-def killed_by_wine_at_exit(code, run):
-    return code == WINE_KILLED and any(line.startswith("exit code=") for line in run.log().lines)
-
-
 def ending_on_its_own(script, hwnd, end, timeout, **kwargs):
-    """A capture that ends by itself once end(proc) has been done: (run, proc, exit code), the
-    code not None. Runs again (three times at most) when Wine killed it (WINE_KILLED)."""
-    for _ in range(3):
-        run = engine.Run(*script)
-        proc = capture(run, hwnd, **kwargs)
-        status = proc.err.readline(15)
-        if not status or not status.startswith(b"ok "):
-            raise AssertionError(f"capture did not start: {status!r}")
-        end(proc)
-        try:
-            code = proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            return run, proc, None
-        if not killed_by_wine_at_exit(code, run):
-            break
-    return run, proc, code
+    """A capture, with its input left open, that is to end by itself once end(proc) has been
+    done: (run, proc, exit code), the code None if it was still running after timeout."""
+    run = engine.Run(*script)
+    proc = capture(run, hwnd, **kwargs)
+    status = proc.err.readline(15)
+    if not status or not status.startswith(b"ok "):
+        raise AssertionError(f"capture did not start: {status!r}")
+    end(proc)
+    try:
+        return run, proc, proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        return run, proc, None
 
 
 class Chain:
@@ -239,9 +223,7 @@ class SetUpFailures(EngineTest):
         for point, word, released, left in FAILURES:
             with self.subTest(point=point):
                 run = engine.Run(f"fail {point}")
-                # Input already at its end: set-up runs whole all the same, and no thread of
-                # the program is inside a read when it exits (see WINE_KILLED).
-                proc = capture(run, window.hwnd, stdin=subprocess.DEVNULL)
+                proc = capture(run, window.hwnd)
                 self.assertEqual(proc.err.readline(15), f"error {word}\r\n".encode())
                 self.assertEqual(proc.wait(10), 2)
                 proc.err.wait_eof(5)
@@ -260,7 +242,7 @@ class SetUpFailures(EngineTest):
     def test_activation_that_never_completes_times_out_after_five_seconds(self):
         window = Window()
         run = engine.Run("fail never")
-        proc = capture(run, window.hwnd, stdin=subprocess.DEVNULL)
+        proc = capture(run, window.hwnd)
         line = proc.err.readline(15)
         arrived = time.time()
         self.assertEqual(line, b"error activate-timeout\r\n")

@@ -1,7 +1,7 @@
 // ActivateAudioInterfaceAsync and its asynchronous operation.
 //
-// As a real engine may: the request returns at once with the operation; a thread of the
-// engine's own completes it later (after the scripted delay), and only then reads the
+// As a real engine may: the request returns at once with the operation; a worker thread of the
+// process's thread pool completes it later (after the scripted delay), and only then reads the
 // activation parameters through the pointer it was given. While it holds the completion
 // handler it keeps a reference of its own; it asks the handler for IAgileObject, calls
 // ActivateCompleted and lets go.
@@ -132,7 +132,8 @@ HRESULT Activate(Operation& operation, IUnknown** activated) {
   }
 }
 
-DWORD WINAPI CompleteActivation(void* argument) {
+// Runs on a worker of the process's thread pool, as the system's own completions do.
+void CALLBACK CompleteActivation(PTP_CALLBACK_INSTANCE, void* argument) {
   auto* operation = static_cast<Operation*>(argument);
   Sleep(TheScript().completionDelayMs);
   IUnknown* activated = nullptr;
@@ -152,7 +153,6 @@ DWORD WINAPI CompleteActivation(void* argument) {
   ENGINE_CALL("handler-release count=%lu", handler->Release());
   operation->handler = nullptr;
   operation->EngineLetGo();
-  return 0;
 }
 
 }  // namespace
@@ -185,7 +185,6 @@ ActivateAudioInterfaceAsync(LPCWSTR path, REFIID iid, PROPVARIANT* params,
   operation->EngineHold();  // until the completion is delivered
   *operationOut = operation;
   if (TheScript().failure == FailurePoint::Never) return S_OK;  // holds both, for good
-  HANDLE thread = CreateThread(nullptr, 0, CompleteActivation, operation, 0, nullptr);
-  if (thread != nullptr) CloseHandle(thread);
+  TrySubmitThreadpoolCallback(CompleteActivation, operation, nullptr);
   return S_OK;
 }
