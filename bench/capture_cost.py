@@ -23,6 +23,8 @@ PAIRS = 5
 STRACE_PACKETS = 1000
 PACKET_BYTES = 960
 RSS_EARLY_SECONDS = 5
+# The steady state, for the CPU a run spends per packet once started: between these packets.
+STEADY_FROM, STEADY_TO = 500, RUN_PACKETS - 100
 
 
 class TimedReader:
@@ -67,6 +69,31 @@ def reap(proc, timeout):
     raise SystemExit(f"{proc.args[1]} did not end within {timeout} s")
 
 
+def on_cpu_seconds(pid):
+    """CPU time of every thread of the process so far (the scheduler's nanosecond count)."""
+    total = 0
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
+                total += int(stat.read().split()[0])
+    except OSError:
+        pass
+    return total / 1e9
+
+
+def steady_cpu(proc, reader):
+    """CPU seconds the process spends while the parent reads packets STEADY_FROM to STEADY_TO
+    (start-up and tear-down left out)."""
+    marks = []
+    for packet in (STEADY_FROM, STEADY_TO):
+        while reader.total < packet * PACKET_BYTES:
+            if proc.poll() is not None:
+                raise SystemExit(f"{proc.args[1]} ended before packet {packet}")
+            time.sleep(0.005)
+        marks.append(on_cpu_seconds(proc.pid))
+    return marks[1] - marks[0]
+
+
 def start(args, run, stderr=subprocess.PIPE):
     return subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=stderr,
                             env=run.env, cwd=harness.WINE.temp)
@@ -82,6 +109,7 @@ def capture_run(helper, hwnd):
     reader = TimedReader(proc.stdout)
     started = time.monotonic()
     early_rss = None
+    steady = steady_cpu(proc, reader)
     while reader.total < RUN_PACKETS * PACKET_BYTES:
         if early_rss is None and time.monotonic() - started >= RSS_EARLY_SECONDS:
             early_rss = harness.resident_kib(proc.pid)
@@ -95,8 +123,8 @@ def capture_run(helper, hwnd):
     reader.join(10)
     if code != 0:
         raise SystemExit(f"capture ended with {code}")
-    return dict(cpu=cpu, wall=wall, early_rss=early_rss, late_rss=late_rss, reader=reader,
-                log=run.log(timeout=30))
+    return dict(cpu=cpu, steady=steady, wall=wall, early_rss=early_rss, late_rss=late_rss,
+                reader=reader, log=run.log(timeout=30))
 
 
 def floor_run(fixture, pid):
@@ -105,11 +133,29 @@ def floor_run(fixture, pid):
     run = engine.Run("calls off")
     proc = start(["wine", fixture, str(pid), str(RUN_PACKETS)], run, stderr=subprocess.DEVNULL)
     reader = TimedReader(proc.stdout, keep=False)
+    steady = steady_cpu(proc, reader)
     code, cpu = reap(proc, RUN_PACKETS / 100 * 2 + 60)
     reader.join(10)
     if code != 0 or reader.total != RUN_PACKETS * PACKET_BYTES:
         raise SystemExit(f"the floor ended with {code} after {reader.total} bytes")
-    return dict(cpu=cpu, reader=reader, log=run.log(timeout=30))
+    return dict(cpu=cpu, steady=steady, reader=reader, log=run.log(timeout=30))
+
+
+def startup_cpu_ms(helper, hwnd, floor, pid, times=5):
+    """CPU of a whole run that moves a single packet at most, the program (input at its end:
+    set-up, "ok", tear-down) against the floor (one packet): the medians, in ms."""
+    program, base = [], []
+    for _ in range(times):
+        run = engine.Run("calls off")
+        proc = subprocess.Popen(["wine", helper, "capture", str(hwnd)], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=run.env,
+                                cwd=harness.WINE.temp)
+        program.append(reap(proc, 30)[1] * 1000)
+        proc = subprocess.Popen(["wine", floor, str(pid), "1"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=run.env,
+                                cwd=harness.WINE.temp)
+        base.append(reap(proc, 30)[1] * 1000)
+    return statistics.median(program), statistics.median(base)
 
 
 def handed_out_packets(log):
@@ -173,18 +219,24 @@ def writes_per_drain(helper, hwnd):
 
 def figures(helper, floor, window_hwnd, window_pid):
     """The capture figures, in the order they are printed."""
-    ratios, percents, latencies, floor_latencies, growths, exact = [], [], [], [], [], True
+    ratios, steady, percents, latencies, floor_latencies, growths, exact = \
+        [], [], [], [], [], [], True
     for _ in range(PAIRS):
         program = capture_run(helper, window_hwnd)
         base = floor_run(floor, window_pid)
         ratios.append(program["cpu"] / base["cpu"])
+        steady.append(program["steady"] / base["steady"])
         percents.append(program["cpu"] / program["wall"] * 100)
         latencies += latencies_ms(program)
         floor_latencies += latencies_ms(base)
         growths.append((program["late_rss"] - program["early_rss"]) / program["early_rss"] * 100)
         exact = exact and bytes_exact(program)
+    startup, floor_startup = startup_cpu_ms(helper, window_hwnd, floor, window_pid)
     return {
         "wine_capture_cpu_vs_floor": statistics.median(ratios),
+        "wine_capture_steady_cpu_vs_floor": statistics.median(steady),
+        "wine_capture_startup_cpu_ms": startup,
+        "wine_capture_floor_startup_cpu_ms": floor_startup,
         "wine_capture_cpu_percent": statistics.median(percents),
         "wine_capture_latency_p50_ms": percentile(latencies, 0.50),
         "wine_capture_latency_p99_ms": percentile(latencies, 0.99),
