@@ -117,6 +117,5 @@ class Run:
     def log(self, complete=True, timeout=10):
         """The log, once the engine wrote its last line at process exit (complete)."""
         if complete:
-            harness.wait_until(lambda: any(line.startswith("exit code=")
-                                           for line in Log(self.log_path).lines), timeout)
+            harness.wait_until(lambda: Log(self.log_path).has("exit"), timeout)
         return Log(self.log_path)
