@@ -125,11 +125,8 @@ class Streaming(EngineTest):
         window = Window()
         run = engine.Run("packets 20", KEEP_ALL)
         # Standard output and error on one pipe: the order of the bytes is the order of writes.
-        proc = subprocess.Popen(["wine", harness.CONFIG.helper, "capture", str(window.hwnd)],
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.STDOUT, env=run.env, cwd=harness.WINE.temp)
-        proc.out, proc.err = harness.Stream(proc.stdout), None
-        harness.RUNNING.append(proc)
+        proc = start(harness.CONFIG.helper, "capture", str(window.hwnd), env=run.env,
+                     stderr=subprocess.STDOUT)
         ok = f"ok {window.pid} fixture-window.exe\r\n".encode()
         self.assertTrue(harness.wait_until(
             lambda: len(proc.out.all()) >= len(ok) + 20 * PACKET_BYTES, 15))

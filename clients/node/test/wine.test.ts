@@ -25,10 +25,12 @@ import {
   FixtureWindow,
   helper,
   launcher,
+  notKilledByWine,
   real,
   temp,
   waitFor,
   windowsNode,
+  wineTest,
   withDeadline,
 } from "./wine-support.js";
 
@@ -44,7 +46,9 @@ async function openWindow(...bounds: number[]): Promise<FixtureWindow> {
 after(() => Promise.all(opened.map((window) => window.close())));
 
 /** Standard error of the program started straight from this Node, no client in between. */
-function rawStderr(...args: string[]): Promise<{ code: number | null; stderr: Buffer }> {
+function rawStderr(
+  ...args: string[]
+): Promise<{ code: number | null; signal: NodeJS.Signals | null; stderr: Buffer }> {
   const command = [...launcher, helper, ...args];
   const child = spawn(command[0]!, command.slice(1), { stdio: ["pipe", "pipe", "pipe"] });
   const chunks: Buffer[] = [];
@@ -52,23 +56,25 @@ function rawStderr(...args: string[]): Promise<{ code: number | null; stderr: Bu
   child.stdout.resume();
   child.stdin.end();
   return new Promise((resolve) =>
-    child.on("close", (code) => resolve({ code, stderr: Buffer.concat(chunks) })),
+    child.on("close", (code, signal) => resolve({ code, signal, stderr: Buffer.concat(chunks) })),
   );
 }
 
-test("standard error lines end in CR LF with this Node as the parent", async () => {
+wineTest("standard error lines end in CR LF with this Node as the parent", async () => {
   const usage = await rawStderr();
+  notKilledByWine(usage);
   assert.equal(usage.code, 1);
   assert.equal(
     usage.stderr.toString("latin1"),
     "usage: tessik-helper foreground | capture <hwnd> [<exclude pid>]\r\n",
   );
   const noWindow = await rawStderr("capture", "0");
+  notKilledByWine(noWindow);
   assert.equal(noWindow.code, 2);
   assert.equal(noWindow.stderr.toString("latin1"), "error no-window\r\n");
 });
 
-test("foreground: reports of a window that moves and minimizes, then stop() and exit 0", async () => {
+wineTest("foreground: reports of a window that moves and minimizes, then stop() and exit 0", async () => {
   const window = await openWindow(120, 90, 420, 300);
   const report = (bounds = window.bounds): ForegroundReport => ({
     pid: window.pid,
@@ -93,7 +99,7 @@ test("foreground: reports of a window that moves and minimizes, then stop() and 
 });
 
 // Where Wine's own engine would refuse, these runs load our stand-in (tests/standins/audio_engine).
-test("capture: the ok line's fields, the exact PCM, and a WAV that a reader accepts", async () => {
+wineTest("capture: the ok line's fields, the exact PCM, and a WAV that a reader accepts", async () => {
   const window = await openWindow();
   const run = new EngineRun("packets 60", "silent 3,17", "null-data 5,41", "buffer-packets 1000");
   const capture = await captureWindow(window.hwnd, run.options);
@@ -136,12 +142,13 @@ test("capture: the ok line's fields, the exact PCM, and a WAV that a reader acce
   }
 });
 
-test("capture: every error word that the stand-in engine or Wine can cause is a CaptureError", async () => {
+wineTest("capture: every error word that the stand-in engine or Wine can cause is a CaptureError", async () => {
   const window = await openWindow();
   const expectWord = async (word: CaptureErrorWord, capturing: Promise<unknown>) => {
     await assert.rejects(capturing, (error: CaptureError) => {
       assert.ok(error instanceof CaptureError, `${word}: ${String(error)}`);
       assert.equal(error.word, word);
+      notKilledByWine(error);
       assert.equal(error.exitCode, 2);
       return true;
     });
