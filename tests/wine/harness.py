@@ -1,17 +1,18 @@
-"""Shared machinery of the Wine tests: command line, Xvfb, the Wine prefix, processes
-with deadline-bound reads, and a runner that ends with "N passed, N failed, N skipped"."""
+"""Shared machinery of the Wine tests: command line, processes with deadline-bound reads, and
+a runner that ends with "N passed, N failed, N skipped"; the display and prefix are in
+wine_prefix.py."""
 
 import argparse
 import os
-import shutil
 import signal
-import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
+
+import wine_prefix
+from wine_prefix import STANDIN_DLLS, wait_until  # noqa: F401  (used by the tests through here)
 
 CONFIG = argparse.Namespace()
 
@@ -39,16 +40,6 @@ def fixture(name):
 def windows_path(path):
     """The path as a Windows program under Wine names it (Wine maps drive Z: to /)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def wait_until(condition, timeout, interval=0.02):
-    """Polls condition until it gives a true value or the deadline passes; returns its last value."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)
 
 
 def resident_kib(pid):
@@ -128,107 +119,11 @@ class Stream:
             return bytes(self._data[self._taken:])
 
 
-# System DLLs that we have stand-ins for. Our copies sit in the prefix's system directory, but
-# every process loads Wine's own unless its run names ours (see Wine.standin_env): Wine would
-# otherwise prefer a native dwmapi.dll found there for every process.
-STANDIN_DLLS = ("mmdevapi", "dwmapi", "shell32")
-BASE_OVERRIDES = "mscoree,mshtml=;" + ",".join(STANDIN_DLLS) + "=b"
-
-
-class Wine:
-    """A private Xvfb display and Wine prefix for one run of the tests."""
+class Wine(wine_prefix.Wine):
+    """The prefix of this run of the tests, with the stand-ins of --standins."""
 
     def __init__(self, work, prefix_name="wineprefix-test"):
-        work = os.path.abspath(work)
-        self.prefix = os.path.join(work, prefix_name)
-        self.temp = tempfile.mkdtemp(prefix="wine-tests-", dir=work)
-        self.xvfb = None
-        self.env = dict(os.environ)
-        self.env.update(WINEPREFIX=self.prefix, WINEDLLOVERRIDES=BASE_OVERRIDES,
-                        WINEDEBUG="-all")
-        self.env.pop("WAYLAND_DISPLAY", None)
-        for name in list(self.env):
-            if name.startswith("TESSIK_"):
-                del self.env[name]  # a stand-in's script is given per run, never inherited
-
-    def standin_env(self, *dlls, **variables):
-        """The environment of a run that loads our stand-ins of the named DLLs (from
-        STANDIN_DLLS) instead of Wine's, with further variables (a stand-in's script path)."""
-        unknown = set(dlls) - set(STANDIN_DLLS)
-        if unknown:
-            raise ValueError(f"no stand-in for {sorted(unknown)}")
-        pinned = [name for name in STANDIN_DLLS if name not in dlls]
-        overrides = "mscoree,mshtml="
-        if dlls:
-            overrides += ";" + ",".join(dlls) + "=n"
-        if pinned:
-            overrides += ";" + ",".join(pinned) + "=b"
-        env = dict(self.env, WINEDLLOVERRIDES=overrides)
-        env.update(variables)
-        return env
-
-    def system_directory(self):
-        return os.path.join(self.prefix, "drive_c", "windows", "system32")
-
-    def install_standins(self):
-        """Copies our stand-in DLLs over the placeholders of Wine's own in the prefix."""
-        if not CONFIG.standins:
-            return
-        for name in STANDIN_DLLS:
-            source = os.path.join(CONFIG.standins, name + ".dll")
-            if os.path.exists(source):
-                shutil.copy(source, os.path.join(self.system_directory(), name + ".dll"))
-
-    def start(self):
-        self._start_xvfb()
-        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
-        os.makedirs(self.prefix, exist_ok=True)
-        quiet = dict(env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-p"], check=True, **quiet)
-        # Booting here starts Wine's desktop and services with none of a test's pipes: started
-        # later by a tested program, they would inherit its streams and hold them open.
-        subprocess.run(["wineboot", "-i"] if fresh else ["wineboot"], timeout=600, check=True,
-                       **quiet)
-        self.install_standins()
-
-    def _start_xvfb(self):
-        for number in range(90, 190):
-            if (os.path.exists(f"/tmp/.X11-unix/X{number}")
-                    or os.path.exists(f"/tmp/.X{number}-lock")):
-                continue
-            xvfb = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0",
-                                     "1280x1024x24"], stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if wait_until(lambda: xvfb.poll() is not None or self._accepts(number), 15) \
-                    and xvfb.poll() is None:
-                self.xvfb = xvfb
-                self.env["DISPLAY"] = f":{number}"
-                return
-            xvfb.kill()
-            xvfb.wait()
-        raise RuntimeError("no free X display for Xvfb")
-
-    @staticmethod
-    def _accepts(number):
-        with socket.socket(socket.AF_UNIX) as probe:
-            try:
-                probe.connect(f"/tmp/.X11-unix/X{number}")
-                return True
-            except OSError:
-                return False
-
-    def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        if self.xvfb:
-            self.xvfb.terminate()
-            try:
-                self.xvfb.wait(10)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-                self.xvfb.wait()
-        shutil.rmtree(self.temp, ignore_errors=True)
+        super().__init__(work, prefix_name, standins=getattr(CONFIG, "standins", None))
 
 
 WINE = None
